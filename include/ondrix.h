@@ -1,0 +1,238 @@
+/*
+ * ONDRIX: packet capture and packet sending for Visual Basic hosts.
+ *
+ * 16 flat exports over the pcap library. Results are plain 32-bit integers:
+ * 0 success, -1 failure; the capture calls return 1 (packet), 0 (read
+ * time-out) or -1. After a failure oxGetErrorDescription() tells why.
+ *
+ * On Windows this header uses the system's BSTR, SAFEARRAY and VARIANT.
+ * Elsewhere it defines them with the layouts of 64-bit Windows, so that the
+ * same host code builds on both.
+ */
+#ifndef ONDRIX_H
+#define ONDRIX_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <windows.h>
+#include <oleauto.h>
+#define ONDRIX_CALL __stdcall
+#define ONDRIX_API
+#else
+#include <stdlib.h>
+#include <string.h>
+#define ONDRIX_CALL
+#define ONDRIX_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+#define ONDRIX_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define ONDRIX_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#else
+#define ONDRIX_STATIC_ASSERT_CAT2(a, b) a##b
+#define ONDRIX_STATIC_ASSERT_CAT(a, b) ONDRIX_STATIC_ASSERT_CAT2(a, b)
+#define ONDRIX_STATIC_ASSERT(cond, msg)                                                            \
+    typedef char ONDRIX_STATIC_ASSERT_CAT(ondrix_static_assert_, __LINE__)[(cond) ? 1 : -1]
+#endif
+
+#ifndef _WIN32
+/* Host types with the field order and widths of 64-bit Windows. */
+typedef uint16_t OLECHAR;
+typedef OLECHAR *BSTR;
+typedef uint16_t VARTYPE;
+
+enum VARENUM {
+    VT_EMPTY = 0,
+    VT_NULL = 1,
+    VT_I2 = 2,
+    VT_I4 = 3,
+    VT_R4 = 4,
+    VT_R8 = 5,
+    VT_BSTR = 8,
+    VT_UI1 = 17,
+    VT_ARRAY = 0x2000,
+    VT_BYREF = 0x4000
+};
+
+typedef struct tagSAFEARRAYBOUND {
+    uint32_t cElements;
+    int32_t lLbound;
+} SAFEARRAYBOUND;
+
+typedef struct tagSAFEARRAY {
+    uint16_t cDims;
+    uint16_t fFeatures;
+    uint32_t cbElements;
+    uint32_t cLocks;
+    void *pvData;
+    SAFEARRAYBOUND rgsabound[1];
+} SAFEARRAY;
+
+typedef struct tagVARIANT {
+    VARTYPE vt;
+    uint16_t wReserved1;
+    uint16_t wReserved2;
+    uint16_t wReserved3;
+    union {
+        int64_t llVal;
+        int32_t lVal;
+        int16_t iVal;
+        uint8_t bVal;
+        float fltVal;
+        double dblVal;
+        BSTR bstrVal;
+        void *byref;
+        struct {
+            void *pvRecord;
+            void *pRecInfo;
+        } brecVal;
+    };
+} VARIANT;
+
+#define V_VT(X) ((X)->vt)
+#define V_I2(X) ((X)->iVal)
+#define V_I4(X) ((X)->lVal)
+#define V_R8(X) ((X)->dblVal)
+#define V_BSTR(X) ((X)->bstrVal)
+
+ONDRIX_STATIC_ASSERT(offsetof(SAFEARRAY, cLocks) == 8, "SAFEARRAY.cLocks");
+ONDRIX_STATIC_ASSERT(offsetof(SAFEARRAY, pvData) == 16, "SAFEARRAY.pvData");
+ONDRIX_STATIC_ASSERT(offsetof(SAFEARRAY, rgsabound) == 24, "SAFEARRAY.rgsabound");
+ONDRIX_STATIC_ASSERT(offsetof(VARIANT, lVal) == 8, "VARIANT value");
+ONDRIX_STATIC_ASSERT(sizeof(VARIANT) == 24, "VARIANT size");
+
+/*
+ * A BSTR points just past a 4-byte byte count and ends with two zero bytes,
+ * as on Windows. These stand in for the oleaut32 calls a host needs.
+ */
+static inline BSTR SysAllocStringByteLen(const char *bytes, uint32_t len)
+{
+    char *block = (char *)malloc((size_t)len + 6);
+    if (!block)
+        return NULL;
+    memcpy(block, &len, 4);
+    if (bytes)
+        memcpy(block + 4, bytes, len);
+    else
+        memset(block + 4, 0, len);
+    block[4 + len] = 0;
+    block[5 + len] = 0;
+    return (BSTR)(void *)(block + 4);
+}
+
+static inline BSTR SysAllocStringLen(const OLECHAR *text, uint32_t chars)
+{
+    if (chars > 0x7FFFFFFFu)
+        return NULL;
+    return SysAllocStringByteLen((const char *)text, chars * 2);
+}
+
+static inline uint32_t SysStringByteLen(BSTR s)
+{
+    uint32_t len = 0;
+    if (s)
+        memcpy(&len, (const char *)s - 4, 4);
+    return len;
+}
+
+static inline uint32_t SysStringLen(BSTR s) { return SysStringByteLen(s) / 2; }
+
+static inline void SysFreeString(BSTR s)
+{
+    if (s)
+        free((char *)s - 4);
+}
+#endif /* !_WIN32 */
+
+/* Filled by oxGetAdapterInfo: 516 bytes, texts ANSI and zero-terminated. */
+typedef struct AdapterInfoRecord {
+    char name[255];        /* at most 254 characters */
+    char description[257]; /* at most 256 characters; empty when absent */
+    int32_t reserved;      /* always 0 */
+} AdapterInfoRecord;
+
+/* Filled by the capture calls: six signed 32-bit integers, 24 bytes. */
+typedef struct PacketHeaderRecord {
+    int32_t capturedLength; /* bytes available in the packet data */
+    int32_t wireLength;     /* length of the packet on the wire */
+    int32_t hour;           /* local time of the packet */
+    int32_t minute;
+    int32_t second;
+    int32_t microseconds; /* the timestamp's microseconds, unchanged */
+} PacketHeaderRecord;
+
+ONDRIX_STATIC_ASSERT(offsetof(AdapterInfoRecord, description) == 255, "description offset");
+ONDRIX_STATIC_ASSERT(offsetof(AdapterInfoRecord, reserved) == 512, "reserved offset");
+ONDRIX_STATIC_ASSERT(sizeof(AdapterInfoRecord) == 516, "AdapterInfoRecord size");
+ONDRIX_STATIC_ASSERT(offsetof(PacketHeaderRecord, microseconds) == 20, "microseconds offset");
+ONDRIX_STATIC_ASSERT(sizeof(PacketHeaderRecord) == 24, "PacketHeaderRecord size");
+
+/* Codes for oxSetParam. Codes 3, 4, 5, 7 and 11 and above are accepted and ignored. */
+enum ParamCode {
+    ParamSnapLength = 0,       /* 1 to 65536 */
+    ParamPromiscuous = 1,      /* 0 or 1 */
+    ParamDumpFileName = 2,     /* non-empty text: dump file, or the saved file to read */
+    ParamKernelBufferSize = 6, /* driver buffer bytes; 0 or less keeps the default */
+    ParamCaptureMode = 8,      /* ModeDisk, ModeAlias or ModeCopy */
+    ParamFilter = 9,           /* non-empty text in the pcap filter language */
+    ParamCaptureSource = 10    /* SourceLive or SourceFile */
+};
+
+/* How oxCapture delivers a packet. */
+enum CaptureMode {
+    ModeDisk = 1,   /* appended to the dump file */
+    ModeAlias = 8,  /* the host's array is pointed at the packet */
+    ModeCopy = 100  /* copied into the host's array */
+};
+
+enum CaptureSource {
+    SourceLive = 1001, /* the current adapter */
+    SourceFile = 1002  /* the saved capture file named by ParamDumpFileName */
+};
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Lists the adapters and makes the first one current; returns their number, or -1. */
+ONDRIX_API int32_t ONDRIX_CALL OndrixInit(void);
+/* Fills *info for the adapter at index (low 16 bits, signed). */
+ONDRIX_API int32_t ONDRIX_CALL oxGetAdapterInfo(int32_t index, AdapterInfoRecord *info);
+/* Releases the adapter list; a running capture goes on. Returns 0. */
+ONDRIX_API int32_t ONDRIX_CALL OndrixTerminate(void);
+/* Makes the adapter at index the one oxBegin opens. */
+ONDRIX_API int32_t ONDRIX_CALL oxSetCurrentAdapter(int32_t index);
+/* The index last set by oxSetCurrentAdapter, -1 when none since OndrixInit. */
+ONDRIX_API int32_t ONDRIX_CALL oxGetCurrentAdapter(void);
+/* Starts a capture with the stored settings; timeoutMs is the read time-out. */
+ONDRIX_API int32_t ONDRIX_CALL oxBegin(int32_t timeoutMs);
+/* Ends the capture and closes the dump file. */
+ONDRIX_API int32_t ONDRIX_CALL oxEnd(void);
+/* Points *array at the next packet; its element count becomes capturedLength + 1. */
+ONDRIX_API int32_t ONDRIX_CALL oxCaptureMem(SAFEARRAY **array, PacketHeaderRecord *header);
+/* Copies the next packet into *array, which needs room for capturedLength + 1. */
+ONDRIX_API int32_t ONDRIX_CALL oxCaptureMemSafe(SAFEARRAY **array);
+/* Asks the driver to resize the buffer of the running capture. */
+ONDRIX_API int32_t ONDRIX_CALL oxSetKernelBuffSize(int32_t bytes);
+/* The text of the last failure, as ANSI bytes in a new string the caller frees. */
+ONDRIX_API BSTR ONDRIX_CALL oxGetErrorDescription(void);
+/* Appends the next packet to the dump file (live capture begun in ModeDisk). */
+ONDRIX_API int32_t ONDRIX_CALL oxCaptureDiskSafe(PacketHeaderRecord *header);
+/* Stores one setting; value is a VT_I2, VT_I4 or VT_BSTR variant. */
+ONDRIX_API int32_t ONDRIX_CALL oxSetParam(int32_t code, const VARIANT *value);
+/* Sends the whole array as one frame on the open capture. */
+ONDRIX_API int32_t ONDRIX_CALL oxSendPacket(SAFEARRAY **array);
+/* Delivers the next packet as ParamCaptureMode says. */
+ONDRIX_API int32_t ONDRIX_CALL oxCapture(SAFEARRAY **array, PacketHeaderRecord *header);
+/* Stores new strings with the adapter's name and description into the two slots. */
+ONDRIX_API int32_t ONDRIX_CALL oxGetAdapterInfoVB5(int32_t index, BSTR *name, BSTR *description);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ONDRIX_H */

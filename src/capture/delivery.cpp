@@ -1,0 +1,186 @@
+// Packet delivery in the three modes, and sending.
+#include <climits>
+#include <cstring>
+
+#include "frame/errors.h"
+#include "frame/state.h"
+#include "ondrix.h"
+#include "platform/platform.h"
+
+using namespace ondrix;
+
+namespace {
+
+int takePacket(pcap_pkthdr **header, const u_char **data)
+{
+    int r = platform::nextPacket(state.captureHandle, header, data, state.liveCapture,
+                                 state.readTimeoutMs);
+    return r < 0 ? -1 : r;
+}
+
+void fillHeader(PacketHeaderRecord *record, const pcap_pkthdr *h)
+{
+    // Of a wider seconds field only the low 32 bits count, read as unsigned.
+    uint32_t seconds = static_cast<uint32_t>(h->ts.tv_sec);
+    auto &c = state.clock;
+    if (!c.valid || c.seconds != seconds) {
+        int32_t hour = 0, minute = 0, second = 0;
+        if (!platform::localClock(seconds, &hour, &minute, &second))
+            hour = minute = second = 0;
+        c.valid = true;
+        c.seconds = seconds;
+        c.hour = hour;
+        c.minute = minute;
+        c.second = second;
+    }
+    record->capturedLength = static_cast<int32_t>(h->caplen);
+    record->wireLength = static_cast<int32_t>(h->len);
+    record->hour = c.hour;
+    record->minute = c.minute;
+    record->second = c.second;
+    record->microseconds = static_cast<int32_t>(h->ts.tv_usec);
+}
+
+// An array never given a size has no descriptor; refuse it before a packet
+// is taken, so that none is lost.
+bool hasDescriptor(SAFEARRAY **array)
+{
+    if (*array)
+        return true;
+    setError(msg::BufferTooSmall);
+    return false;
+}
+
+bool requireRunning()
+{
+    if (state.running)
+        return true;
+    setError(msg::NotReady);
+    return false;
+}
+
+void pointAt(SAFEARRAY *sa, const u_char *data, uint32_t count)
+{
+    platform::lockArray(sa);
+    sa->rgsabound[0].cElements = count;
+    sa->pvData = const_cast<u_char *>(data);
+    platform::unlockArray(sa);
+}
+
+void copyInto(SAFEARRAY *sa, const u_char *data, uint32_t length)
+{
+    platform::lockArray(sa);
+    std::memcpy(sa->pvData, data, length);
+    platform::unlockArray(sa);
+}
+
+void dumpPacket(const pcap_pkthdr *h, const u_char *data)
+{
+    pcap_dump(reinterpret_cast<u_char *>(state.dumpWriter), h, data);
+}
+
+} // namespace
+
+extern "C" int32_t ONDRIX_CALL oxCapture(SAFEARRAY **array, PacketHeaderRecord *header)
+{
+    if (!requireRunning())
+        return -1;
+    const int32_t mode = state.settings.captureMode;
+    if (mode == ModeDisk) {
+        if (!state.dumpWriter) { // switched to disk after the capture began
+            setError(msg::NotReady);
+            return -1;
+        }
+    } else if (!hasDescriptor(array)) {
+        return -1;
+    }
+    pcap_pkthdr *h;
+    const u_char *data;
+    int r = takePacket(&h, &data);
+    if (r <= 0)
+        return r;
+    fillHeader(header, h);
+    if (mode == ModeDisk) {
+        dumpPacket(h, data);
+    } else if (mode == ModeAlias) {
+        pointAt(*array, data, h->caplen);
+    } else {
+        SAFEARRAY *sa = *array;
+        if (sa->rgsabound[0].cElements < h->caplen) {
+            setError(msg::BufferTooSmall);
+            return -1;
+        }
+        copyInto(sa, data, h->caplen);
+    }
+    return 1;
+}
+
+extern "C" int32_t ONDRIX_CALL oxCaptureMem(SAFEARRAY **array, PacketHeaderRecord *header)
+{
+    if (!requireRunning() || !hasDescriptor(array))
+        return -1;
+    pcap_pkthdr *h;
+    const u_char *data;
+    int r = takePacket(&h, &data);
+    if (r <= 0)
+        return r;
+    fillHeader(header, h);
+    // One more than the packet: VB hosts read UBound as its length.
+    pointAt(*array, data, h->caplen + 1);
+    return 1;
+}
+
+extern "C" int32_t ONDRIX_CALL oxCaptureMemSafe(SAFEARRAY **array)
+{
+    if (!requireRunning() || !hasDescriptor(array))
+        return -1;
+    pcap_pkthdr *h;
+    const u_char *data;
+    int r = takePacket(&h, &data);
+    if (r <= 0)
+        return r;
+    SAFEARRAY *sa = *array;
+    platform::lockArray(sa);
+    if (sa->rgsabound[0].cElements < uint64_t{h->caplen} + 1) {
+        setError(msg::BufferTooSmall);
+        platform::unlockArray(sa);
+        return -1;
+    }
+    std::memcpy(sa->pvData, data, h->caplen);
+    platform::unlockArray(sa);
+    return 1;
+}
+
+extern "C" int32_t ONDRIX_CALL oxCaptureDiskSafe(PacketHeaderRecord *header)
+{
+    if (!state.captureHandle || !state.dumpWriter) {
+        setError(msg::NotReady);
+        return -1;
+    }
+    pcap_pkthdr *h;
+    const u_char *data;
+    int r = takePacket(&h, &data);
+    if (r <= 0)
+        return r;
+    fillHeader(header, h);
+    dumpPacket(h, data);
+    return 1;
+}
+
+extern "C" int32_t ONDRIX_CALL oxSendPacket(SAFEARRAY **array)
+{
+    if (!state.captureHandle) {
+        setError(msg::NotReady);
+        return -1;
+    }
+    if (!hasDescriptor(array))
+        return -1;
+    const SAFEARRAY *sa = *array;
+    uint32_t count = sa->rgsabound[0].cElements;
+    if (count > INT_MAX)
+        return -1;
+    return pcap_sendpacket(state.captureHandle, static_cast<const u_char *>(sa->pvData),
+                           static_cast<int>(count)) == 0
+               ? 0
+               : -1;
+}

@@ -1,0 +1,7 @@
+#include "frame/state.h"
+
+namespace ondrix {
+
+constinit LibraryState state;
+
+} // namespace ondrix

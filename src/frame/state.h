@@ -1,0 +1,52 @@
+// The one process-wide record every export reads and changes.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/pcap_api.h"
+
+namespace ondrix {
+
+constexpr int kTextSize = 260;     // dumpFileName and filterText, terminator included
+constexpr int kErrorTextSize = 256; // PCAP_ERRBUF_SIZE: pcap writes into ErrorText directly
+
+struct CaptureSettings {
+    int32_t snapLength = 65536;
+    int32_t promiscuous = 1;
+    char dumpFileName[kTextSize] = "Ondrixdump.cap";
+    int32_t kernelBufferSize = 4096000;
+    int32_t captureMode = 8;
+    int32_t captureSource = 1001;
+    char filterText[kTextSize] = "";
+};
+
+struct LibraryState {
+    CaptureSettings settings;
+
+    pcap_if_t *adapterList = nullptr;
+    int32_t adapterCount = 0;
+    pcap_if_t *currentAdapter = nullptr;
+    int32_t currentIndex = -1;
+
+    pcap_t *captureHandle = nullptr;
+    pcap_dumper_t *dumpWriter = nullptr;
+    int32_t running = 0;
+    // How the open capture is read: live adapters honour the read time-out.
+    bool liveCapture = false;
+    int32_t readTimeoutMs = 0;
+
+    char errorText[kErrorTextSize] = {};
+
+    // Local clock of the last packet's second: the zone is read once per
+    // process, so the same second always gives the same clock.
+    struct {
+        bool valid = false;
+        uint32_t seconds = 0;
+        int32_t hour = 0, minute = 0, second = 0;
+    } clock;
+};
+
+// Constant-initialised: nothing runs at load.
+extern LibraryState state;
+
+} // namespace ondrix

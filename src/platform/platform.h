@@ -1,0 +1,54 @@
+// The narrow layer through which the logic reaches the platform: string
+// allocation, array lock and unlock, code-page conversion, local time, and
+// the parts of opening and reading a live capture that differ between the
+// Windows pcap port and libpcap.
+#pragma once
+
+#include <cstdint>
+
+#include "frame/state.h"
+#include "ondrix.h"
+#include "platform/pcap_api.h"
+
+namespace ondrix::platform {
+
+// A new string holding len bytes as they are (SysAllocStringByteLen); null when out of memory.
+BSTR allocAnsiString(const char *bytes, uint32_t len);
+// Frees a string the host handed in; null is fine.
+void freeString(BSTR s);
+
+// One lock level on a host array descriptor, and its release.
+void lockArray(SAFEARRAY *array);
+void unlockArray(SAFEARRAY *array);
+
+// Converts a zero-terminated wide string to the ANSI code page into out
+// (outSize bytes, terminator included). False for a null string or a text
+// that does not fit; characters the code page lacks are replaced, not refused.
+bool toAnsi(const OLECHAR *text, char *out, int outSize);
+
+// Local wall-clock time of seconds since 1970 UTC. False when it can't be converted.
+bool localClock(int64_t seconds, int32_t *hour, int32_t *minute, int32_t *second);
+
+// Opens a live adapter with snap length, promiscuous mode and read time-out,
+// and requests the driver buffer when bufferSize > 0. Null on failure, with
+// the capture library's text in errbuf. *bufferRefused tells whether the
+// buffer request was refused, which does not stop the open.
+pcap_t *openLive(const char *name, int32_t snapLength, int32_t promiscuous, int32_t timeoutMs,
+                 int32_t bufferSize, char *errbuf, bool *bufferRefused);
+
+// Resizes the driver buffer of an open capture: 0 or more on success.
+int setDriverBuffer(pcap_t *handle, int32_t bytes);
+
+// pcap_next_ex, honouring the read time-out of a live handle opened by
+// openLive: 0 when it passes without a packet. 0 ms waits for a packet,
+// a negative time-out does not wait.
+int nextPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, bool live,
+               int32_t readTimeoutMs);
+
+// Creates the dump file for an open capture (pcap_dump_open's semantics).
+pcap_dumper_t *openDump(pcap_t *handle, const char *fileName);
+
+// Writes out what the dump writer still buffers; false when data was lost.
+bool flushDump(pcap_dumper_t *dumper);
+
+} // namespace ondrix::platform

@@ -1,0 +1,146 @@
+// POSIX stand-ins for the Windows operations, over libpcap and glibc.
+#include <iconv.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include "platform/platform.h"
+
+namespace ondrix::platform {
+
+BSTR allocAnsiString(const char *bytes, uint32_t len) { return SysAllocStringByteLen(bytes, len); }
+
+void freeString(BSTR s) { SysFreeString(s); }
+
+void lockArray(SAFEARRAY *array) { ++array->cLocks; }
+
+void unlockArray(SAFEARRAY *array) { --array->cLocks; }
+
+namespace {
+
+// Windows-1252 stands in for the ANSI code page; //TRANSLIT gives a similar
+// character, or '?', for one it lacks, as WideCharToMultiByte does.
+class Converter {
+  public:
+    Converter() : cd_(iconv_open("WINDOWS-1252//TRANSLIT", "UTF-16LE")) {}
+    ~Converter()
+    {
+        if (ok())
+            iconv_close(cd_);
+    }
+    Converter(const Converter &) = delete;
+    Converter &operator=(const Converter &) = delete;
+    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return cd_; }
+
+  private:
+    iconv_t cd_;
+};
+
+} // namespace
+
+bool toAnsi(const OLECHAR *text, char *out, int outSize)
+{
+    if (!text || outSize < 1)
+        return false;
+    size_t chars = 0;
+    while (text[chars])
+        ++chars;
+
+    Converter conv;
+    if (!conv.ok())
+        return false;
+    char *in = const_cast<char *>(reinterpret_cast<const char *>(text));
+    size_t inLeft = chars * 2;
+    char *dst = out;
+    size_t outLeft = static_cast<size_t>(outSize) - 1; // room for the terminator
+    while (inLeft > 0) {
+        if (iconv(conv.get(), &in, &inLeft, &dst, &outLeft) != static_cast<size_t>(-1))
+            break;
+        if (errno == E2BIG || outLeft == 0)
+            return false;
+        // A lone surrogate or another unit iconv can't take: '?' as Windows does.
+        *dst++ = '?';
+        --outLeft;
+        size_t skip = inLeft < 2 ? inLeft : 2;
+        in += skip;
+        inLeft -= skip;
+    }
+    *dst = '\0';
+    return true;
+}
+
+bool localClock(int64_t seconds, int32_t *hour, int32_t *minute, int32_t *second)
+{
+    time_t t = static_cast<time_t>(seconds);
+    struct tm tm;
+    if (!localtime_r(&t, &tm))
+        return false;
+    *hour = tm.tm_hour;
+    *minute = tm.tm_min;
+    *second = tm.tm_sec;
+    return true;
+}
+
+pcap_t *openLive(const char *name, int32_t snapLength, int32_t promiscuous, int32_t timeoutMs,
+                 int32_t bufferSize, char *errbuf, bool *bufferRefused)
+{
+    *bufferRefused = false;
+    pcap_t *handle = pcap_create(name, errbuf);
+    if (!handle)
+        return nullptr;
+    pcap_set_snaplen(handle, snapLength);
+    pcap_set_promisc(handle, promiscuous);
+    pcap_set_timeout(handle, timeoutMs);
+    // libpcap can size the buffer only before activation, not after.
+    if (bufferSize > 0 && pcap_set_buffer_size(handle, bufferSize) != 0)
+        *bufferRefused = true;
+    if (pcap_activate(handle) < 0) {
+        pcap_close(handle);
+        return nullptr;
+    }
+    // A blocking read on an idle Linux interface never returns, whatever the
+    // time-out, so reads poll the handle for the time-out themselves.
+    if (pcap_setnonblock(handle, 1, errbuf) < 0) {
+        pcap_close(handle);
+        return nullptr;
+    }
+    return handle;
+}
+
+int setDriverBuffer(pcap_t *, int32_t) { return -1; }
+
+int nextPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, bool live,
+               int32_t readTimeoutMs)
+{
+    int r = pcap_next_ex(handle, header, data);
+    if (r != 0 || !live || readTimeoutMs < 0)
+        return r;
+    int fd = pcap_get_selectable_fd(handle);
+    if (fd < 0)
+        return 0;
+    // 0 means no time-out to libpcap: wait until a packet comes.
+    pollfd p{fd, POLLIN, 0};
+    int rc;
+    do
+        rc = poll(&p, 1, readTimeoutMs == 0 ? -1 : readTimeoutMs);
+    while (rc < 0 && errno == EINTR);
+    if (rc <= 0)
+        return 0;
+    return pcap_next_ex(handle, header, data);
+}
+
+pcap_dumper_t *openDump(pcap_t *handle, const char *fileName)
+{
+    return pcap_dump_open(handle, fileName);
+}
+
+bool flushDump(pcap_dumper_t *dumper)
+{
+    // An earlier buffered write may have failed although this flush succeeds.
+    return pcap_dump_flush(dumper) == 0 && !ferror(pcap_dump_file(dumper));
+}
+
+} // namespace ondrix::platform

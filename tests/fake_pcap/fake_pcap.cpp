@@ -1,0 +1,465 @@
+// A scriptable stand-in for the pcap library: the functions ONDRIX calls,
+// driven by the fake_* controls. Every call is logged.
+#define FAKE_PCAP_BUILD
+#ifdef _WIN32
+#include <winsock2.h>
+#endif
+#include <pcap.h>
+
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fake_pcap.h"
+
+struct pcap {
+    bool offline = false;
+    std::string error;
+    pcap_pkthdr header{};
+    std::vector<u_char> data;
+};
+
+struct pcap_dumper {
+    FILE *file = nullptr;
+};
+
+namespace {
+
+struct Address {
+    int family;
+    bool hasMask;
+    unsigned char mask[4];
+};
+
+struct Adapter {
+    std::string name;
+    bool hasDescription;
+    std::string description;
+    std::vector<Address> addresses;
+};
+
+struct Call {
+    std::string fn;
+    std::vector<int64_t> ints;
+    std::string text;
+    bool hasText = false;
+};
+
+struct Packet {
+    int result; // 1 for a packet
+    pcap_pkthdr header;
+    std::vector<u_char> data;
+};
+
+struct Fake {
+    std::vector<Adapter> adapters;
+    std::map<std::string, std::set<int>> failures; // fn -> call numbers, 0 = all
+    std::map<std::string, int> returns;
+    std::string error = "fake pcap error";
+    std::deque<Packet> packets;
+    std::vector<Call> calls;
+    std::map<std::string, int> counts;
+    std::set<pcap_t *> handles;
+    std::set<pcap_dumper_t *> dumpers;
+    std::set<pcap_if_t *> lists;
+    int programs = 0;
+    std::vector<std::vector<u_char>> dumped, sent;
+};
+
+Fake &fake()
+{
+    static Fake *f = new Fake; // never destroyed: handles may outlive static destructors
+    return *f;
+}
+
+// Logs the call and tells whether it is scripted to fail.
+bool record(const char *fn, std::vector<int64_t> ints = {}, const char *text = nullptr)
+{
+    Fake &f = fake();
+    Call c{fn, std::move(ints), text ? text : "", text != nullptr};
+    f.calls.push_back(std::move(c));
+    int n = ++f.counts[fn];
+    auto it = f.failures.find(fn);
+    return it != f.failures.end() && (it->second.count(0) || it->second.count(n));
+}
+
+int scriptedReturn(const char *fn, int otherwise)
+{
+    auto it = fake().returns.find(fn);
+    return it == fake().returns.end() ? otherwise : it->second;
+}
+
+void writeError(char *errbuf)
+{
+    if (errbuf)
+        std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", fake().error.c_str());
+}
+
+char *copyText(const std::string &s)
+{
+    char *p = new char[s.size() + 1];
+    std::memcpy(p, s.c_str(), s.size() + 1);
+    return p;
+}
+
+pcap_t *newHandle(bool offline)
+{
+    pcap_t *p = new pcap;
+    p->offline = offline;
+    fake().handles.insert(p);
+    return p;
+}
+
+int64_t ptr(const void *p) { return static_cast<int64_t>(reinterpret_cast<intptr_t>(p)); }
+
+} // namespace
+
+extern "C" {
+
+int pcap_findalldevs(pcap_if_t **list, char *errbuf)
+{
+    if (record("pcap_findalldevs")) {
+        writeError(errbuf);
+        return -1;
+    }
+    pcap_if_t *head = nullptr, **tail = &head;
+    for (const Adapter &a : fake().adapters) {
+        auto *dev = new pcap_if_t{};
+        dev->name = copyText(a.name);
+        dev->description = a.hasDescription ? copyText(a.description) : nullptr;
+        pcap_addr_t **at = &dev->addresses;
+        for (const Address &ad : a.addresses) {
+            auto *entry = new pcap_addr_t{};
+            entry->addr = reinterpret_cast<sockaddr *>(new sockaddr_storage{});
+            entry->addr->sa_family = static_cast<decltype(entry->addr->sa_family)>(ad.family);
+            if (ad.hasMask) {
+                auto *mask = new sockaddr_storage{};
+                mask->ss_family = static_cast<decltype(mask->ss_family)>(ad.family);
+                std::memcpy(reinterpret_cast<char *>(mask) + 4, ad.mask, 4);
+                entry->netmask = reinterpret_cast<sockaddr *>(mask);
+            }
+            *at = entry;
+            at = &entry->next;
+        }
+        *tail = dev;
+        tail = &dev->next;
+    }
+    *list = head;
+    if (head)
+        fake().lists.insert(head);
+    return 0;
+}
+
+void pcap_freealldevs(pcap_if_t *list)
+{
+    record("pcap_freealldevs", {ptr(list)});
+    fake().lists.erase(list);
+    while (list) {
+        pcap_if_t *next = list->next;
+        delete[] list->name;
+        delete[] list->description;
+        for (pcap_addr_t *a = list->addresses; a;) {
+            pcap_addr_t *n = a->next;
+            delete reinterpret_cast<sockaddr_storage *>(a->addr);
+            delete reinterpret_cast<sockaddr_storage *>(a->netmask);
+            delete a;
+            a = n;
+        }
+        delete list;
+        list = next;
+    }
+}
+
+pcap_t *pcap_open_live(const char *name, int snaplen, int promisc, int timeout, char *errbuf)
+{
+    if (record("pcap_open_live", {snaplen, promisc, timeout}, name)) {
+        writeError(errbuf);
+        return nullptr;
+    }
+    return newHandle(false);
+}
+
+pcap_t *pcap_create(const char *name, char *errbuf)
+{
+    if (record("pcap_create", {}, name)) {
+        writeError(errbuf);
+        return nullptr;
+    }
+    return newHandle(false);
+}
+
+int pcap_set_snaplen(pcap_t *, int v) { return record("pcap_set_snaplen", {v}) ? -1 : 0; }
+int pcap_set_promisc(pcap_t *, int v) { return record("pcap_set_promisc", {v}) ? -1 : 0; }
+int pcap_set_timeout(pcap_t *, int v) { return record("pcap_set_timeout", {v}) ? -1 : 0; }
+
+int pcap_set_buffer_size(pcap_t *, int v)
+{
+    return record("pcap_set_buffer_size", {v}) ? -1 : scriptedReturn("pcap_set_buffer_size", 0);
+}
+
+int pcap_activate(pcap_t *p)
+{
+    if (record("pcap_activate")) {
+        p->error = fake().error;
+        return PCAP_ERROR;
+    }
+    return 0;
+}
+
+int pcap_setnonblock(pcap_t *, int v, char *errbuf)
+{
+    if (record("pcap_setnonblock", {v})) {
+        writeError(errbuf);
+        return -1;
+    }
+    return 0;
+}
+
+int pcap_get_selectable_fd(pcap_t *)
+{
+    record("pcap_get_selectable_fd");
+    return -1; // the double's reads never wait
+}
+
+pcap_t *pcap_open_offline(const char *name, char *errbuf)
+{
+    if (record("pcap_open_offline", {}, name)) {
+        writeError(errbuf);
+        return nullptr;
+    }
+    return newHandle(true);
+}
+
+int pcap_setbuff(pcap_t *, int dim)
+{
+    return record("pcap_setbuff", {dim}) ? -1 : scriptedReturn("pcap_setbuff", 0);
+}
+
+int pcap_compile(pcap_t *p, bpf_program *program, const char *text, int optimize, bpf_u_int32 netmask)
+{
+    if (record("pcap_compile", {optimize, static_cast<int64_t>(netmask)}, text)) {
+        p->error = fake().error;
+        return -1;
+    }
+    program->bf_len = 1;
+    program->bf_insns = new bpf_insn[1]{};
+    ++fake().programs;
+    return 0;
+}
+
+int pcap_setfilter(pcap_t *p, bpf_program *)
+{
+    if (record("pcap_setfilter")) {
+        p->error = fake().error;
+        return -1;
+    }
+    return 0;
+}
+
+void pcap_freecode(bpf_program *program)
+{
+    record("pcap_freecode");
+    if (program->bf_insns) {
+        delete[] program->bf_insns;
+        --fake().programs;
+    }
+    program->bf_insns = nullptr;
+    program->bf_len = 0;
+}
+
+char *pcap_geterr(pcap_t *p)
+{
+    record("pcap_geterr");
+    return const_cast<char *>(p->error.c_str());
+}
+
+int pcap_next_ex(pcap_t *p, pcap_pkthdr **header, const u_char **data)
+{
+    if (record("pcap_next_ex"))
+        return -1;
+    Fake &f = fake();
+    if (f.packets.empty())
+        return p->offline ? -2 : 0;
+    Packet pk = std::move(f.packets.front());
+    f.packets.pop_front();
+    if (pk.result != 1)
+        return pk.result;
+    p->header = pk.header;
+    p->data = std::move(pk.data);
+    *header = &p->header;
+    *data = p->data.data();
+    return 1;
+}
+
+pcap_dumper_t *pcap_dump_open(pcap_t *, const char *name)
+{
+    if (record("pcap_dump_open", {}, name))
+        return nullptr;
+    auto *d = new pcap_dumper;
+#ifndef _WIN32
+    d->file = std::fopen("/dev/null", "wb");
+#endif
+    fake().dumpers.insert(d);
+    return d;
+}
+
+FILE *pcap_dump_file(pcap_dumper_t *d)
+{
+    record("pcap_dump_file");
+    return d->file;
+}
+
+void pcap_dump(u_char *user, const pcap_pkthdr *h, const u_char *data)
+{
+    record("pcap_dump", {ptr(user), h->caplen});
+    fake().dumped.emplace_back(data, data + h->caplen);
+}
+
+int pcap_dump_flush(pcap_dumper_t *)
+{
+    return record("pcap_dump_flush") ? -1 : scriptedReturn("pcap_dump_flush", 0);
+}
+
+void pcap_dump_close(pcap_dumper_t *d)
+{
+    record("pcap_dump_close", {ptr(d)});
+    if (fake().dumpers.erase(d)) {
+        if (d->file)
+            std::fclose(d->file);
+        delete d;
+    }
+}
+
+int pcap_sendpacket(pcap_t *, const u_char *data, int size)
+{
+    if (record("pcap_sendpacket", {size}))
+        return -1;
+    fake().sent.emplace_back(data, data + (size > 0 ? size : 0));
+    return scriptedReturn("pcap_sendpacket", 0);
+}
+
+void pcap_close(pcap_t *p)
+{
+    record("pcap_close", {ptr(p)});
+    if (fake().handles.erase(p))
+        delete p;
+}
+
+// ---- controls ----
+
+void fake_reset(void)
+{
+    Fake &f = fake();
+    f.adapters.clear();
+    f.failures.clear();
+    f.returns.clear();
+    f.error = "fake pcap error";
+    f.packets.clear();
+    f.calls.clear();
+    f.counts.clear();
+    f.dumped.clear();
+    f.sent.clear();
+}
+
+int fake_add_adapter(const char *name, const char *description)
+{
+    Fake &f = fake();
+    f.adapters.push_back({name, description != nullptr, description ? description : "", {}});
+    return static_cast<int>(f.adapters.size()) - 1;
+}
+
+void fake_add_address(int adapter, int family, const unsigned char *mask4to7)
+{
+    Address a{family, mask4to7 != nullptr, {}};
+    if (mask4to7)
+        std::memcpy(a.mask, mask4to7, 4);
+    fake().adapters.at(static_cast<size_t>(adapter)).addresses.push_back(a);
+}
+
+void fake_fail(const char *fn, int nth) { fake().failures[fn].insert(nth); }
+
+void fake_set_return(const char *fn, int value) { fake().returns[fn] = value; }
+
+void fake_set_error(const char *text) { fake().error = text; }
+
+void fake_push_packet(const unsigned char *data, uint32_t caplen, uint32_t len, uint32_t sec, uint32_t usec)
+{
+    Packet p{1, {}, std::vector<u_char>(data, data + caplen)};
+    p.header.caplen = caplen;
+    p.header.len = len;
+    p.header.ts.tv_sec = static_cast<decltype(p.header.ts.tv_sec)>(sec);
+    p.header.ts.tv_usec = static_cast<decltype(p.header.ts.tv_usec)>(usec);
+    fake().packets.push_back(std::move(p));
+}
+
+void fake_push_result(int result) { fake().packets.push_back(Packet{result, {}, {}}); }
+
+int fake_calls(const char *fn)
+{
+    auto it = fake().counts.find(fn);
+    return it == fake().counts.end() ? 0 : it->second;
+}
+
+static const Call *lastCall(const char *fn)
+{
+    const auto &calls = fake().calls;
+    for (auto it = calls.rbegin(); it != calls.rend(); ++it)
+        if (it->fn == fn)
+            return &*it;
+    return nullptr;
+}
+
+int64_t fake_arg(const char *fn, int k)
+{
+    const Call *c = lastCall(fn);
+    if (!c || k < 0 || static_cast<size_t>(k) >= c->ints.size())
+        return 0;
+    return c->ints[static_cast<size_t>(k)];
+}
+
+int fake_str_arg(const char *fn, char *buf, int size)
+{
+    const Call *c = lastCall(fn);
+    if (!c || !c->hasText)
+        return -1;
+    if (size > 0)
+        std::snprintf(buf, static_cast<size_t>(size), "%s", c->text.c_str());
+    return static_cast<int>(c->text.size());
+}
+
+int fake_call_log(char *buf, int size)
+{
+    std::string log;
+    for (const Call &c : fake().calls) {
+        if (!log.empty())
+            log += ',';
+        log += c.fn;
+    }
+    if (size > 0)
+        std::snprintf(buf, static_cast<size_t>(size), "%s", log.c_str());
+    return static_cast<int>(log.size());
+}
+
+int fake_open_handles(void) { return static_cast<int>(fake().handles.size()); }
+int fake_open_dumpers(void) { return static_cast<int>(fake().dumpers.size()); }
+int fake_open_lists(void) { return static_cast<int>(fake().lists.size()); }
+int fake_open_programs(void) { return fake().programs; }
+
+static int copyOut(const std::vector<std::vector<u_char>> &v, int i, unsigned char *buf, int size)
+{
+    if (i < 0 || static_cast<size_t>(i) >= v.size())
+        return -1;
+    const auto &p = v[static_cast<size_t>(i)];
+    if (buf && size > 0)
+        std::memcpy(buf, p.data(), p.size() < static_cast<size_t>(size) ? p.size() : static_cast<size_t>(size));
+    return static_cast<int>(p.size());
+}
+
+int fake_dumped(int i, unsigned char *buf, int size) { return copyOut(fake().dumped, i, buf, size); }
+int fake_sent(int i, unsigned char *buf, int size) { return copyOut(fake().sent, i, buf, size); }
+
+} // extern "C"
