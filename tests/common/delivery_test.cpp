@@ -1,0 +1,336 @@
+// Packet delivery in every mode, and sending, against the pcap double.
+#include <cstdlib>
+#include <ctime>
+#include <vector>
+
+#include "fixture.h"
+
+using host::ByteArray;
+
+namespace {
+
+std::vector<unsigned char> frame(size_t n)
+{
+    std::vector<unsigned char> f(n);
+    for (size_t i = 0; i < n; ++i)
+        f[i] = static_cast<unsigned char>(i * 7 + 1);
+    return f;
+}
+
+void pushFrame(const std::vector<unsigned char> &f, uint32_t sec = 5, uint32_t usec = 123456)
+{
+    fake_push_packet(f.data(), static_cast<uint32_t>(f.size()), static_cast<uint32_t>(f.size()) + 4, sec, usec);
+}
+
+class Delivery : public LibraryTest {
+  protected:
+    void SetUp() override
+    {
+        LibraryTest::SetUp();
+        pkt = frame(60);
+    }
+    int begin(int32_t mode)
+    {
+        if (setInt(ParamCaptureMode, mode) != 0)
+            return -1;
+        return beginLive();
+    }
+    static bool same(const uint8_t *a, const std::vector<unsigned char> &b)
+    {
+        return std::memcmp(a, b.data(), b.size()) == 0;
+    }
+    std::vector<unsigned char> pkt;
+    PacketHeaderRecord hdr{};
+};
+
+} // namespace
+
+TEST_F(Delivery, AliasPointsTheArrayAtThePacket)
+{
+    ASSERT_EQ(begin(ModeAlias), 0);
+    ByteArray arr(4);
+    pushFrame(pkt);
+    ASSERT_EQ(ox.oxCapture(arr.var(), &hdr), 1);
+    EXPECT_EQ(arr.count(), 60u);
+    EXPECT_TRUE(arr.aliased());
+    EXPECT_TRUE(same(arr.data(), pkt));
+    EXPECT_EQ(arr.locks(), 0u);
+    EXPECT_EQ(hdr.capturedLength, 60);
+    EXPECT_EQ(hdr.wireLength, 64);
+    EXPECT_EQ(hdr.microseconds, 123456);
+}
+
+TEST_F(Delivery, CaptureMemCountsOneMore)
+{
+    ASSERT_EQ(begin(ModeCopy), 0); // the mode is not consulted
+    ByteArray arr(4);
+    pushFrame(pkt);
+    ASSERT_EQ(ox.oxCaptureMem(arr.var(), &hdr), 1);
+    EXPECT_EQ(arr.count(), 61u);
+    EXPECT_TRUE(arr.aliased());
+    EXPECT_TRUE(same(arr.data(), pkt));
+    EXPECT_EQ(arr.locks(), 0u);
+    EXPECT_EQ(hdr.capturedLength, 60);
+}
+
+TEST_F(Delivery, CopyNeedsRoomForThePacket)
+{
+    ASSERT_EQ(begin(ModeCopy), 0);
+    ByteArray small(59, 0xEE);
+    pushFrame(pkt);
+    EXPECT_EQ(ox.oxCapture(small.var(), &hdr), -1);
+    EXPECT_EQ(error(), text::BufferTooSmall);
+    EXPECT_EQ(hdr.capturedLength, 60) << "the header is filled all the same";
+    EXPECT_EQ(small.count(), 59u);
+    EXPECT_EQ(small.data()[0], 0xEE) << "array untouched";
+    EXPECT_EQ(small.locks(), 0u);
+    EXPECT_EQ(fake_calls("pcap_next_ex"), 1) << "the packet is lost, not read again";
+
+    for (uint32_t size : {60u, 61u}) {
+        ByteArray arr(size, 0xEE);
+        pushFrame(pkt);
+        ASSERT_EQ(ox.oxCapture(arr.var(), &hdr), 1) << size;
+        EXPECT_FALSE(arr.aliased());
+        EXPECT_EQ(arr.count(), size);
+        EXPECT_TRUE(same(arr.data(), pkt));
+        if (size == 61) {
+            EXPECT_EQ(arr.data()[60], 0xEE) << "bytes after the packet keep their values";
+        }
+        EXPECT_EQ(arr.locks(), 0u);
+    }
+}
+
+TEST_F(Delivery, CaptureMemSafeNeedsOneMore)
+{
+    ASSERT_EQ(begin(ModeAlias), 0); // the mode is not consulted
+    ByteArray arr(60, 0xEE);
+    pushFrame(pkt);
+    EXPECT_EQ(ox.oxCaptureMemSafe(arr.var()), -1);
+    EXPECT_EQ(error(), text::BufferTooSmall);
+    EXPECT_EQ(arr.data()[0], 0xEE);
+    EXPECT_EQ(arr.locks(), 0u) << "the lock is released on failure";
+    ASSERT_TRUE(arr.resize(61)) << "the host can resize after a failure";
+    const uint8_t last = arr.data()[60];
+
+    pushFrame(pkt);
+    ASSERT_EQ(ox.oxCaptureMemSafe(arr.var()), 1);
+    EXPECT_EQ(arr.count(), 61u) << "the element count is not changed";
+    EXPECT_TRUE(same(arr.data(), pkt));
+    EXPECT_EQ(arr.data()[60], last);
+    EXPECT_EQ(arr.locks(), 0u);
+}
+
+TEST_F(Delivery, DiskModeAppendsToTheDump)
+{
+    ASSERT_EQ(begin(ModeDisk), 0);
+    ByteArray arr(4, 0xEE);
+    pushFrame(pkt);
+    ASSERT_EQ(ox.oxCapture(arr.var(), &hdr), 1);
+    EXPECT_EQ(arr.data()[0], 0xEE) << "the array is not touched";
+    EXPECT_EQ(arr.count(), 4u);
+    EXPECT_EQ(hdr.capturedLength, 60);
+    pushFrame(frame(20));
+    ASSERT_EQ(ox.oxCaptureDiskSafe(&hdr), 1);
+    EXPECT_EQ(hdr.capturedLength, 20);
+    unsigned char buf[100];
+    ASSERT_EQ(fake_dumped(0, buf, sizeof buf), 60);
+    EXPECT_TRUE(same(buf, pkt));
+    EXPECT_EQ(fake_dumped(1, buf, sizeof buf), 20);
+    EXPECT_EQ(fake_calls("pcap_dump_flush"), 0) << "never flushed per packet";
+}
+
+TEST_F(Delivery, DiskNeedsADumpWriter)
+{
+    ASSERT_EQ(begin(ModeAlias), 0);
+    pushFrame(pkt);
+    EXPECT_EQ(ox.oxCaptureDiskSafe(&hdr), -1);
+    EXPECT_EQ(error(), text::NotReady);
+    ASSERT_EQ(setInt(ParamCaptureMode, ModeDisk), 0); // switched while running
+    ByteArray arr(100);
+    EXPECT_EQ(ox.oxCapture(arr.var(), &hdr), -1);
+    EXPECT_EQ(error(), text::NotReady);
+    EXPECT_EQ(fake_calls("pcap_next_ex"), 0) << "no packet taken";
+    ASSERT_EQ(setInt(ParamCaptureMode, ModeCopy), 0); // read on every call
+    ASSERT_EQ(ox.oxCapture(arr.var(), &hdr), 1);
+    EXPECT_FALSE(arr.aliased());
+}
+
+TEST_F(Delivery, TimeOutErrorAndEndOfFile)
+{
+    ASSERT_EQ(begin(ModeCopy), 0);
+    ByteArray arr(100, 0xEE);
+    hdr.capturedLength = -7;
+    fake_push_result(0);
+    fake_push_result(0);
+    fake_push_result(-1);
+    fake_push_result(-2);
+    ox.oxSetCurrentAdapter(99); // leaves a known text
+    EXPECT_EQ(ox.oxCapture(arr.var(), &hdr), 0);
+    EXPECT_EQ(ox.oxCaptureMemSafe(arr.var()), 0);
+    EXPECT_EQ(ox.oxCaptureMem(arr.var(), &hdr), -1);
+    EXPECT_EQ(ox.oxCapture(arr.var(), &hdr), -1);
+    EXPECT_EQ(hdr.capturedLength, -7) << "nothing written";
+    EXPECT_EQ(arr.data()[0], 0xEE);
+    EXPECT_EQ(arr.count(), 100u);
+    EXPECT_EQ(error(), text::BadAdapterId) << "read failures leave the text alone";
+}
+
+TEST_F(Delivery, NotRunning)
+{
+    ByteArray arr(100);
+    EXPECT_EQ(ox.oxCapture(arr.var(), &hdr), -1);
+    EXPECT_EQ(error(), text::NotReady);
+    ox.oxSetCurrentAdapter(99);
+    EXPECT_EQ(ox.oxCaptureMem(arr.var(), &hdr), -1);
+    EXPECT_EQ(error(), text::NotReady);
+    ox.oxSetCurrentAdapter(99);
+    EXPECT_EQ(ox.oxCaptureMemSafe(arr.var()), -1);
+    EXPECT_EQ(error(), text::NotReady);
+    ox.oxSetCurrentAdapter(99);
+    EXPECT_EQ(ox.oxCaptureDiskSafe(&hdr), -1);
+    EXPECT_EQ(error(), text::NotReady);
+    ox.oxSetCurrentAdapter(99);
+    EXPECT_EQ(ox.oxSendPacket(arr.var()), -1);
+    EXPECT_EQ(error(), text::NotReady);
+    EXPECT_EQ(fake_calls("pcap_sendpacket"), 0);
+}
+
+TEST_F(Delivery, ArrayWithoutDescriptorIsRefusedBeforeAPacketIsTaken)
+{
+    SAFEARRAY *none = nullptr;
+    for (int32_t mode : {ModeAlias, ModeCopy}) {
+        fake_reset();
+        ASSERT_EQ(begin(mode), 0);
+        pushFrame(pkt);
+        EXPECT_EQ(ox.oxCapture(&none, &hdr), -1);
+        EXPECT_EQ(error(), text::BufferTooSmall);
+        EXPECT_EQ(ox.oxCaptureMem(&none, &hdr), -1);
+        EXPECT_EQ(ox.oxCaptureMemSafe(&none), -1);
+        EXPECT_EQ(ox.oxSendPacket(&none), -1);
+        EXPECT_EQ(fake_calls("pcap_next_ex"), 0) << "no packet lost";
+        EXPECT_EQ(fake_calls("pcap_sendpacket"), 0);
+        ByteArray arr(100);
+        EXPECT_EQ(ox.oxCapture(arr.var(), &hdr), 1) << "the packet is still there";
+        ASSERT_EQ(ox.oxEnd(), 0);
+    }
+    fake_reset();
+    ASSERT_EQ(begin(ModeDisk), 0);
+    pushFrame(pkt);
+    EXPECT_EQ(ox.oxCapture(&none, &hdr), 1) << "disk mode does not look at the array";
+    EXPECT_EQ(none, nullptr);
+}
+
+TEST_F(Delivery, Sending)
+{
+    ASSERT_EQ(begin(ModeAlias), 0);
+    ByteArray arr(42, 0x11);
+    EXPECT_EQ(ox.oxSendPacket(arr.var()), 0);
+    unsigned char buf[64];
+    EXPECT_EQ(fake_sent(0, buf, sizeof buf), 42);
+    EXPECT_EQ(buf[41], 0x11);
+    EXPECT_EQ(arr.locks(), 0u);
+
+    ByteArray empty(0);
+    EXPECT_EQ(ox.oxSendPacket(empty.var()), 0) << "handed on; the library answers";
+    EXPECT_EQ(fake_arg("pcap_sendpacket", 0), 0);
+
+    ox.oxSetCurrentAdapter(99);
+    fake_set_return("pcap_sendpacket", -1);
+    EXPECT_EQ(ox.oxSendPacket(arr.var()), -1);
+    EXPECT_EQ(error(), text::BadAdapterId) << "a refused send leaves the text alone";
+}
+
+TEST_F(Delivery, SendWorksOnASavedFileHandleToo)
+{
+    ASSERT_EQ(setInt(ParamCaptureSource, SourceFile), 0);
+    ASSERT_EQ(ox.oxBegin(0), 0);
+    ByteArray arr(14);
+    EXPECT_EQ(ox.oxSendPacket(arr.var()), 0);
+}
+
+// The C runtime reads the zone at its first conversion; tzset makes it read again.
+void useZone(const char *tz)
+{
+#ifdef _WIN32
+    _putenv_s("TZ", tz);
+    _tzset();
+#else
+    setenv("TZ", tz, 1);
+    tzset();
+#endif
+}
+
+TEST_F(Delivery, HeaderTimeIsLocalTimeOfTheLow32Bits)
+{
+    useZone("UTC0");
+    ASSERT_EQ(begin(ModeCopy), 0);
+    ByteArray arr(100);
+    pushFrame(pkt, 5, 999999);
+    ASSERT_EQ(ox.oxCapture(arr.var(), &hdr), 1);
+    EXPECT_EQ(hdr.hour, 0);
+    EXPECT_EQ(hdr.minute, 0);
+    EXPECT_EQ(hdr.second, 5);
+    EXPECT_EQ(hdr.microseconds, 999999);
+
+    // 2^32 - 1 seconds read as unsigned: 2106-02-07 06:28:15 UTC.
+    pushFrame(pkt, 0xFFFFFFFFu, 1);
+    ASSERT_EQ(ox.oxCapture(arr.var(), &hdr), 1);
+    EXPECT_EQ(hdr.hour, 6);
+    EXPECT_EQ(hdr.minute, 28);
+    EXPECT_EQ(hdr.second, 15);
+
+    // Packets within one second share their clock; the next second moves on.
+    pushFrame(pkt, 3599, 0);
+    pushFrame(pkt, 3599, 500000);
+    pushFrame(pkt, 3600, 0);
+    int32_t seen[3];
+    for (int32_t &s : seen) {
+        ASSERT_EQ(ox.oxCapture(arr.var(), &hdr), 1);
+        s = hdr.hour * 3600 + hdr.minute * 60 + hdr.second;
+    }
+    EXPECT_EQ(seen[0], 3599);
+    EXPECT_EQ(seen[1], 3599);
+    EXPECT_EQ(seen[2], 3600);
+}
+
+TEST_F(Delivery, HeaderTimeInAHalfHourZone)
+{
+    useZone("IST-5:30");
+    ASSERT_EQ(begin(ModeCopy), 0);
+    ByteArray arr(100);
+    pushFrame(pkt, 5, 42);
+    ASSERT_EQ(ox.oxCapture(arr.var(), &hdr), 1);
+    useZone("UTC0");
+    EXPECT_EQ(hdr.hour, 5);
+    EXPECT_EQ(hdr.minute, 30);
+    EXPECT_EQ(hdr.second, 5);
+    EXPECT_EQ(hdr.microseconds, 42);
+}
+
+TEST_F(Delivery, LockCountIsBackAfterEveryPath)
+{
+    ByteArray arr(61);
+    auto allPaths = [&] {
+        for (auto mode : {ModeAlias, ModeCopy, ModeDisk}) {
+            setInt(ParamCaptureMode, mode);
+            pushFrame(pkt);
+            ox.oxCapture(arr.var(), &hdr);
+            EXPECT_EQ(arr.locks(), 0u) << mode;
+        }
+        pushFrame(pkt);
+        ox.oxCaptureMem(arr.var(), &hdr);
+        EXPECT_EQ(arr.locks(), 0u);
+        ByteArray small(10);
+        pushFrame(pkt);
+        ox.oxCaptureMemSafe(small.var());
+        setInt(ParamCaptureMode, ModeCopy);
+        pushFrame(pkt);
+        ox.oxCapture(small.var(), &hdr);
+        EXPECT_EQ(small.locks(), 0u);
+        ox.oxSendPacket(small.var());
+        EXPECT_EQ(small.locks(), 0u);
+    };
+    allPaths(); // not running
+    ASSERT_EQ(begin(ModeDisk), 0);
+    allPaths();
+}
