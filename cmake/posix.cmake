@@ -10,6 +10,6 @@ target_link_libraries(ondrix PRIVATE -Wl,--whole-archive ondrix_core -Wl,--no-wh
                                      ${ONDRIX_LIBPCAP})
 target_include_directories(ondrix PUBLIC include)
 target_link_options(ondrix PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/src/frame/ondrix.map
-                    -Wl,--no-undefined -Wl,--exclude-libs,ALL)
+                    -Wl,--no-undefined)
 set_target_properties(ondrix PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/src/frame/ondrix.map
                                         VERSION 0.4.0 SOVERSION 0)
