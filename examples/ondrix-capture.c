@@ -106,19 +106,38 @@ static unsigned get16(const unsigned char *p) { return (unsigned)(p[0] << 8 | p[
 
 static void print_ip4(const unsigned char *a) { printf("%u.%u.%u.%u", a[0], a[1], a[2], a[3]); }
 
+/* RFC 5952 style: the longest run of two or more zero groups becomes "::". */
 static void print_ip6(const unsigned char *a)
 {
-    int i;
-    for (i = 0; i < 16; i += 2)
-        printf("%s%x", i ? ":" : "", get16(a + i));
+    int best = -1, bestLen = 1, i, j;
+    for (i = 0; i < 8; i = j + 1) {
+        for (j = i; j < 8 && get16(a + 2 * j) == 0; ++j)
+            ;
+        if (j - i > bestLen)
+            best = i, bestLen = j - i;
+    }
+    for (i = 0; i < 8; ++i) {
+        if (i == best) {
+            printf("::");
+            i += bestLen - 1;
+            continue;
+        }
+        printf("%s%x", i && i != best + bestLen ? ":" : "", get16(a + 2 * i));
+    }
 }
 
 static void print_transport(unsigned proto, const unsigned char *p, size_t n)
 {
     if ((proto == 6 || proto == 17) && n >= 4)
         printf(" %s %u > %u", proto == 6 ? "TCP" : "UDP", get16(p), get16(p + 2));
-    else if ((proto == 1 || proto == 58) && n >= 2)
-        printf(" %s type %u code %u", proto == 1 ? "ICMP" : "ICMPv6", p[0], p[1]);
+    else if ((proto == 1 || proto == 58) && n >= 2) {
+        unsigned request = proto == 1 ? 8 : 128, reply = proto == 1 ? 0 : 129;
+        printf(" %s", proto == 1 ? "ICMP" : "ICMPv6");
+        if (p[0] == request || p[0] == reply)
+            printf(" echo %s", p[0] == request ? "request" : "reply");
+        else
+            printf(" type %u code %u", p[0], p[1]);
+    }
     else
         printf(" proto %u", proto);
 }
@@ -149,10 +168,16 @@ static void decode(const unsigned char *p, size_t n)
         print_transport(p[6], p + 40, n - 40);
     } else if (type == 0x0806 && n >= 28) {
         unsigned op = get16(p + 6);
-        printf(" ARP %s ", op == 1 ? "who-has" : op == 2 ? "reply" : "op");
-        print_ip4(p + 24);
-        printf(" tell ");
-        print_ip4(p + 14);
+        if (op == 2) {
+            printf(" ARP reply ");
+            print_ip4(p + 14);
+            printf(" is-at %02x:%02x:%02x:%02x:%02x:%02x", p[8], p[9], p[10], p[11], p[12], p[13]);
+        } else {
+            printf(" ARP %s ", op == 1 ? "who-has" : "op");
+            print_ip4(p + 24);
+            printf(" tell ");
+            print_ip4(p + 14);
+        }
     } else {
         printf(" ethertype 0x%04x", type);
     }
