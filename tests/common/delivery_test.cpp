@@ -309,17 +309,19 @@ TEST_F(Delivery, HeaderTimeInAHalfHourZone)
 
 TEST_F(Delivery, LockCountIsBackAfterEveryPath)
 {
-    ByteArray arr(61);
+    // A fresh array each time: an aliased one points at memory the next read frees.
     auto allPaths = [&] {
         for (auto mode : {ModeAlias, ModeCopy, ModeDisk}) {
+            ByteArray arr(61);
             setInt(ParamCaptureMode, mode);
             pushFrame(pkt);
             ox.oxCapture(arr.var(), &hdr);
             EXPECT_EQ(arr.locks(), 0u) << mode;
         }
+        ByteArray mem(61);
         pushFrame(pkt);
-        ox.oxCaptureMem(arr.var(), &hdr);
-        EXPECT_EQ(arr.locks(), 0u);
+        ox.oxCaptureMem(mem.var(), &hdr);
+        EXPECT_EQ(mem.locks(), 0u);
         ByteArray small(10);
         pushFrame(pkt);
         ox.oxCaptureMemSafe(small.var());

@@ -30,7 +30,7 @@ def arg_bytes(arg, errors, where):
 
 
 def type_size(body, errors, name):
-    size = 0
+    size, widest = 0, 1
     for line in body:
         line = line.split("'")[0].strip()
         if not line:
@@ -43,7 +43,8 @@ def type_size(body, errors, name):
         width = SIZES[m.group(4)]
         size = (size + width - 1) // width * width  # VB aligns members to their size
         size += count * width
-    return (size + 3) // 4 * 4
+        widest = max(widest, width)
+    return (size + widest - 1) // widest * widest
 
 
 def main(path):
