@@ -1,0 +1,383 @@
+// Live capture and sending with the real libpcap, on loopback in the test
+// process's own network namespace (see private_net.h). On lo the link type is
+// Ethernet with zero addresses, and a frame sent on the capture handle comes
+// back to it once.
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+#include "it_support.h"
+#include "private_net.h"
+
+namespace {
+
+// libpcap on Linux hands packets over a block at a time, at the latest when
+// the read time-out passes; a short one keeps these tests quick.
+constexpr int32_t kReadTimeoutMs = 250;
+
+TEST(Adapters, ListIsWhatLibpcapListsWithNamesAndDescriptions)
+{
+    // In the private namespace the list can't change between the two calls.
+    REQUIRE_PRIVATE_NETWORK();
+    pcap_if_t *devs = nullptr;
+    char err[PCAP_ERRBUF_SIZE];
+    ASSERT_EQ(pcap_findalldevs(&devs, err), 0) << err;
+
+    const int32_t count = OndrixInit();
+    int32_t expected = 0;
+    bool sawLoopback = false;
+    for (pcap_if_t *d = devs; d; d = d->next, ++expected) {
+        SCOPED_TRACE(d->name);
+        AdapterInfoRecord info;
+        std::memset(&info, 0x7F, sizeof info);
+        ASSERT_EQ(oxGetAdapterInfo(expected, &info), 0);
+        EXPECT_EQ(std::string(info.name), std::string(d->name).substr(0, 254));
+        EXPECT_EQ(std::string(info.description), std::string(d->description ? d->description : "").substr(0, 256));
+        EXPECT_EQ(info.reserved, 0);
+
+        BSTR name = SysAllocStringByteLen("old", 3), description = nullptr;
+        ASSERT_EQ(oxGetAdapterInfoVB5(expected, &name, &description), 0);
+        EXPECT_EQ(host::take(name), d->name);
+        if (d->description) {
+            EXPECT_EQ(host::take(description), d->description);
+        } else {
+            EXPECT_EQ(description, nullptr) << "no description gives a null string";
+        }
+        sawLoopback |= std::string(d->name) == "lo";
+    }
+    EXPECT_EQ(count, expected);
+    EXPECT_TRUE(sawLoopback);
+
+    AdapterInfoRecord info;
+    EXPECT_EQ(oxGetAdapterInfo(count, &info), -1);
+    EXPECT_EQ(lastError(), text::BadAdapterId);
+    EXPECT_EQ(OndrixInit(), count) << "a second listing counts afresh";
+    pcap_freealldevs(devs);
+    OndrixTerminate();
+}
+
+class Loopback : public IntegrationTest {
+  protected:
+    void SetUp() override
+    {
+        IntegrationTest::SetUp();
+        REQUIRE_PRIVATE_NETWORK();
+        const int32_t count = OndrixInit();
+        ASSERT_GT(count, 0) << lastError();
+        for (int32_t i = 0; i < count; ++i) {
+            AdapterInfoRecord info{};
+            ASSERT_EQ(oxGetAdapterInfo(i, &info), 0);
+            if (std::string(info.name) == "lo") {
+                ASSERT_EQ(oxSetCurrentAdapter(i), 0);
+                return;
+            }
+        }
+        FAIL() << "no adapter named lo";
+    }
+
+    static void send(const Bytes &frame)
+    {
+        host::ByteArray array(0);
+        fill(array, frame);
+        ASSERT_EQ(oxSendPacket(array.var()), 0) << "frame of " << frame.size() << " bytes";
+    }
+
+    // oxCapture or oxCaptureMem until a packet comes; lo in a fresh namespace
+    // carries only what the test sends.
+    static int32_t captureInto(decltype(&oxCapture) fn, host::ByteArray &array, PacketHeaderRecord &h)
+    {
+        return untilNotTimeout([&] { return fn(array.var(), &h); });
+    }
+
+    static void expectLengths(const PacketHeaderRecord &h, size_t captured, size_t wire)
+    {
+        EXPECT_EQ(h.capturedLength, static_cast<int32_t>(captured));
+        EXPECT_EQ(h.wireLength, static_cast<int32_t>(wire));
+        EXPECT_GE(h.microseconds, 0);
+        EXPECT_LE(h.microseconds, 999999);
+        EXPECT_TRUE(h.hour >= 0 && h.hour < 24 && h.minute >= 0 && h.minute < 60 && h.second >= 0 &&
+                    h.second <= 60);
+    }
+
+    static off_t fileSize(const std::string &file)
+    {
+        struct stat st{};
+        return stat(file.c_str(), &st) == 0 ? st.st_size : -1;
+    }
+};
+
+TEST_F(Loopback, SentFramesComeBackInAliasCopyAndMemDeliveries)
+{
+    ASSERT_EQ(oxBegin(kReadTimeoutMs), 0) << lastError();
+    EXPECT_EQ(oxBegin(kReadTimeoutMs), -1) << "one capture at a time";
+    EXPECT_EQ(lastError(), text::NotReady);
+
+    // Alias mode: the array is pointed at the packet.
+    const Bytes a = testFrame(60, 1);
+    send(a);
+    host::ByteArray array(8);
+    PacketHeaderRecord h{};
+    ASSERT_EQ(captureInto(oxCapture, array, h), 1);
+    expectLengths(h, a.size(), a.size());
+    EXPECT_TRUE(array.aliased());
+    EXPECT_EQ(array.count(), a.size());
+    EXPECT_EQ(contents(array, a.size()), a);
+
+    // Copy mode, switched while running: copied into the host's own memory.
+    ASSERT_EQ(setInt(ParamCaptureMode, ModeCopy), 0);
+    const Bytes b = testFrame(1514, 2);
+    send(b);
+    host::ByteArray copy(2000, 0x5A);
+    ASSERT_EQ(captureInto(oxCapture, copy, h), 1);
+    expectLengths(h, b.size(), b.size());
+    EXPECT_FALSE(copy.aliased());
+    EXPECT_EQ(copy.count(), 2000u);
+    EXPECT_EQ(contents(copy, b.size()), b);
+    EXPECT_EQ(copy.data()[b.size()], 0x5A);
+
+    // oxCaptureMem aliases whatever the mode, one element longer.
+    const Bytes c = testFrame(333, 3);
+    send(c);
+    host::ByteArray mem(8);
+    ASSERT_EQ(captureInto(oxCaptureMem, mem, h), 1);
+    expectLengths(h, c.size(), c.size());
+    EXPECT_TRUE(mem.aliased());
+    EXPECT_EQ(mem.count(), c.size() + 1);
+    EXPECT_EQ(contents(mem, c.size()), c);
+
+    // oxCaptureMemSafe copies and leaves the count alone.
+    const Bytes d = testFrame(100, 4);
+    send(d);
+    host::ByteArray safe(200, 0x5A);
+    ASSERT_EQ(untilNotTimeout([&] { return oxCaptureMemSafe(safe.var()); }), 1);
+    EXPECT_EQ(safe.count(), 200u);
+    EXPECT_EQ(contents(safe, d.size()), d);
+    EXPECT_EQ(oxEnd(), 0);
+}
+
+TEST_F(Loopback, SnapLengthCutsCapturedBytesButNotTheWireLength)
+{
+    ASSERT_EQ(setInt(ParamSnapLength, 100), 0);
+    ASSERT_EQ(oxBegin(kReadTimeoutMs), 0) << lastError();
+    const Bytes f = testFrame(300, 7);
+    send(f);
+    host::ByteArray array(8);
+    PacketHeaderRecord h{};
+    ASSERT_EQ(captureInto(oxCapture, array, h), 1);
+    expectLengths(h, 100, 300);
+    EXPECT_EQ(contents(array, 100), Bytes(f.begin(), f.begin() + 100));
+}
+
+TEST_F(Loopback, FilterOnTheAdapterDropsOtherFrames)
+{
+    // lo has addresses, so the filter is compiled with its netmask.
+    ASSERT_EQ(setFilter("ether proto 0x88b5"), 0);
+    ASSERT_EQ(oxBegin(kReadTimeoutMs), 0) << lastError();
+    Bytes other = testFrame(80, 1);
+    other[13] = 0xB6;
+    send(other);
+    const Bytes wanted = testFrame(90, 2);
+    send(wanted);
+    host::ByteArray array(8);
+    PacketHeaderRecord h{};
+    ASSERT_EQ(untilNotTimeout([&] { return oxCapture(array.var(), &h); }), 1);
+    EXPECT_EQ(contents(array, h.capturedLength), wanted) << "the first frame delivered is the matching one";
+}
+
+TEST_F(Loopback, DiskModeWritesAFileThatTcpdumpReadsBack)
+{
+    const std::string file = path("live.pcap");
+    ASSERT_EQ(setInt(ParamCaptureMode, ModeDisk), 0);
+    ASSERT_EQ(setText(ParamDumpFileName, file), 0);
+    ASSERT_EQ(oxBegin(kReadTimeoutMs), 0) << lastError();
+    EXPECT_GE(fileSize(file), 0) << "the dump file is created at the start";
+
+    const std::vector<Bytes> sent = {testFrame(14, 1), testFrame(60, 2), testFrame(1514, 3), testFrame(9000, 4),
+                                     testFrame(61, 5)};
+    for (const Bytes &f : sent)
+        send(f);
+
+    // Both disk deliveries, in turns; oxCapture leaves the array alone.
+    std::vector<PacketHeaderRecord> headers;
+    host::ByteArray untouched(4, 0x5A);
+    for (size_t i = 0; i < sent.size(); ++i) {
+        PacketHeaderRecord h{};
+        const int32_t r = untilNotTimeout([&] {
+            return i % 2 ? oxCaptureDiskSafe(&h) : oxCapture(untouched.var(), &h);
+        });
+        ASSERT_EQ(r, 1) << "frame " << i;
+        expectLengths(h, sent[i].size(), sent[i].size());
+        headers.push_back(h);
+    }
+    EXPECT_FALSE(untouched.aliased());
+    EXPECT_EQ(contents(untouched, 4), Bytes(4, 0x5A));
+    ASSERT_EQ(oxEnd(), 0) << lastError();
+
+    // libpcap reads back what was delivered, with the same header fields.
+    const std::vector<SavedPacket> saved = readCaptureFile(file);
+    ASSERT_EQ(saved.size(), sent.size());
+    for (size_t i = 0; i < sent.size(); ++i) {
+        SCOPED_TRACE("frame " + std::to_string(i));
+        EXPECT_EQ(saved[i].data, sent[i]);
+        EXPECT_EQ(saved[i].wireLength, sent[i].size());
+        EXPECT_EQ(saved[i].micros, headers[i].microseconds);
+        EXPECT_EQ(saved[i].seconds % 60, headers[i].second);
+    }
+    char err[PCAP_ERRBUF_SIZE];
+    pcap_t *p = pcap_open_offline(file.c_str(), err);
+    ASSERT_NE(p, nullptr) << err;
+    EXPECT_EQ(pcap_datalink(p), DLT_EN10MB);
+    pcap_close(p);
+
+    // And so does an independent reader: one summary line per packet.
+    const ToolRun run = tcpdumpRead(file);
+    if (run.status == -1)
+        GTEST_SKIP() << "tcpdump not found at configure time";
+    EXPECT_EQ(run.status, 0) << run.output;
+    // (tcpdump adds tab-indented hex lines for an EtherType it doesn't know.)
+    std::istringstream lines(run.output);
+    size_t summaries = 0;
+    for (std::string line; std::getline(lines, line);)
+        summaries += !line.empty() && line[0] != '\t';
+    EXPECT_EQ(summaries, sent.size()) << run.output;
+}
+
+TEST_F(Loopback, DiskModeStartAndEndWithoutPacketsLeavesAReadableEmptyFile)
+{
+    const std::string file = path("empty.pcap");
+    ASSERT_EQ(setInt(ParamCaptureMode, ModeDisk), 0);
+    ASSERT_EQ(setText(ParamDumpFileName, file), 0);
+    ASSERT_EQ(oxBegin(kReadTimeoutMs), 0) << lastError();
+    ASSERT_EQ(oxEnd(), 0) << lastError();
+    EXPECT_EQ(fileSize(file), 24) << "only the capture-file header";
+    EXPECT_TRUE(readCaptureFile(file).empty());
+    const ToolRun run = tcpdumpRead(file);
+    if (run.status != -1) {
+        EXPECT_EQ(run.status, 0);
+    }
+}
+
+TEST_F(Loopback, DiskModeStartWithFailingFilterLeavesOnlyTheFileHeader)
+{
+    const std::string file = path("filtered.pcap");
+    ASSERT_EQ(setInt(ParamCaptureMode, ModeDisk), 0);
+    ASSERT_EQ(setText(ParamDumpFileName, file), 0);
+    ASSERT_EQ(setFilter("ether proto"), 0);
+    EXPECT_EQ(oxBegin(kReadTimeoutMs), -1);
+    EXPECT_NE(lastError().find("syntax error"), std::string::npos) << lastError();
+    EXPECT_EQ(fileSize(file), 24) << "created before the filter, closed on its failure";
+    EXPECT_TRUE(readCaptureFile(file).empty());
+
+    PacketHeaderRecord h{};
+    EXPECT_EQ(oxCaptureDiskSafe(&h), -1) << "nothing stays open";
+    EXPECT_EQ(lastError(), text::NotReady);
+}
+
+TEST_F(Loopback, DumpIntoMissingFolderFailsUntilTheNameIsFixed)
+{
+    ASSERT_EQ(setInt(ParamCaptureMode, ModeDisk), 0);
+    ASSERT_EQ(setText(ParamDumpFileName, path("no/such/folder/x.pcap")), 0);
+    EXPECT_EQ(oxBegin(kReadTimeoutMs), -1);
+    EXPECT_EQ(lastError(), text::DumpOpenFailed);
+    host::ByteArray frame(0);
+    fill(frame, testFrame(60, 1));
+    EXPECT_EQ(oxSendPacket(frame.var()), -1) << "the adapter was closed again";
+    EXPECT_EQ(lastError(), text::NotReady);
+
+    ASSERT_EQ(setText(ParamDumpFileName, path("x.pcap")), 0);
+    ASSERT_EQ(oxBegin(kReadTimeoutMs), 0) << lastError();
+    send(testFrame(60, 1));
+    PacketHeaderRecord h{};
+    EXPECT_EQ(untilNotTimeout([&] { return oxCaptureDiskSafe(&h); }), 1);
+    EXPECT_EQ(oxEnd(), 0);
+    EXPECT_EQ(readCaptureFile(path("x.pcap")).size(), 1u);
+}
+
+TEST_F(Loopback, DumpDataThatCannotBeWrittenIsReportedByEnd)
+{
+    // /dev/full opens fine and takes buffered writes; they fail when flushed.
+    ASSERT_EQ(setInt(ParamCaptureMode, ModeDisk), 0);
+    ASSERT_EQ(setText(ParamDumpFileName, "/dev/full"), 0);
+    ASSERT_EQ(oxBegin(kReadTimeoutMs), 0) << lastError();
+    // Small frames stay buffered until the end; large ones overflow the
+    // buffer while capturing.
+    for (size_t size : {200, 5000, 5000})
+        send(testFrame(size, 1));
+    for (int i = 0; i < 3; ++i) {
+        PacketHeaderRecord h{};
+        ASSERT_EQ(untilNotTimeout([&] { return oxCaptureDiskSafe(&h); }), 1) << "frame " << i;
+    }
+    EXPECT_EQ(oxEnd(), -1) << "lost data is not a success";
+    EXPECT_EQ(lastError(), text::DumpWriteFailed);
+
+    // Everything was closed all the same.
+    EXPECT_EQ(oxEnd(), 0);
+    PacketHeaderRecord h{};
+    EXPECT_EQ(oxCaptureDiskSafe(&h), -1);
+    ASSERT_EQ(setText(ParamDumpFileName, path("after.pcap")), 0);
+    EXPECT_EQ(oxBegin(kReadTimeoutMs), 0) << lastError();
+    EXPECT_EQ(oxEnd(), 0);
+    EXPECT_EQ(fileSize(path("after.pcap")), 24);
+}
+
+TEST_F(Loopback, IdleReadReturnsAfterTheTimeOutAndWaitsAgain)
+{
+    ASSERT_EQ(oxBegin(1000), 0) << lastError();
+    host::ByteArray array(8);
+    for (int call = 1; call <= 2; ++call) {
+        PacketHeaderRecord h{};
+        const auto start = std::chrono::steady_clock::now();
+        const int32_t r = oxCapture(array.var(), &h);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::printf("idle read %d with a 1000 ms time-out returned %d after %.3f s\n", call, r, seconds);
+        EXPECT_EQ(r, 0) << "a time-out is 0, neither a packet nor a failure";
+        EXPECT_LT(seconds, 10.0) << "returns rather than waiting for a packet";
+    }
+    EXPECT_FALSE(array.aliased());
+}
+
+TEST_F(Loopback, KernelBufferIsSetAtStartButNotWhileRunning)
+{
+    ASSERT_EQ(setInt(ParamKernelBufferSize, 4096000), 0);
+    markError();
+    ASSERT_EQ(oxBegin(kReadTimeoutMs), 0) << lastError();
+    EXPECT_NE(lastError(), text::KernelBufferFailed);
+
+    // libpcap can't resize an active handle: refused without a text.
+    const std::string before = markError();
+    EXPECT_EQ(oxSetKernelBuffSize(8 * 1024 * 1024), -1);
+    EXPECT_EQ(lastError(), before);
+
+    // The capture is unharmed.
+    const Bytes f = testFrame(64, 1);
+    send(f);
+    host::ByteArray array(8);
+    PacketHeaderRecord h{};
+    ASSERT_EQ(captureInto(oxCapture, array, h), 1);
+    EXPECT_EQ(contents(array, f.size()), f);
+}
+
+TEST_F(Loopback, SavedFileCaptureLeavesCopyModeForTheNextLiveCapture)
+{
+    writeCaptureFile(path("one.pcap"), {{1700000000, 0, 60, testFrame(60, 1)}});
+    ASSERT_EQ(setInt(ParamCaptureMode, ModeAlias), 0);
+    ASSERT_EQ(setInt(ParamCaptureSource, SourceFile), 0);
+    ASSERT_EQ(setText(ParamDumpFileName, path("one.pcap")), 0);
+    ASSERT_EQ(oxBegin(kReadTimeoutMs), 0) << lastError();
+    ASSERT_EQ(oxEnd(), 0);
+
+    ASSERT_EQ(setInt(ParamCaptureSource, SourceLive), 0);
+    ASSERT_EQ(oxBegin(kReadTimeoutMs), 0) << lastError();
+    const Bytes f = testFrame(70, 2);
+    send(f);
+    host::ByteArray array(100, 0x5A);
+    PacketHeaderRecord h{};
+    ASSERT_EQ(captureInto(oxCapture, array, h), 1);
+    EXPECT_FALSE(array.aliased()) << "still copy mode, not the alias mode set before the file";
+    EXPECT_EQ(contents(array, f.size()), f);
+}
+
+} // namespace
