@@ -18,21 +18,28 @@ int takePacket(pcap_pkthdr **header, const u_char **data)
     return r < 0 ? -1 : r;
 }
 
-void fillHeader(PacketHeaderRecord *record, const pcap_pkthdr *h)
+// Converts a second not seen last time. Kept out of line, so that the
+// per-packet path, where packets share their second, stays a compare.
+__attribute__((noinline)) void convertClock(uint32_t seconds)
+{
+    auto &c = state.clock;
+    int32_t hour = 0, minute = 0, second = 0;
+    if (!platform::localClock(seconds, &hour, &minute, &second))
+        hour = minute = second = 0;
+    c.valid = true;
+    c.seconds = seconds;
+    c.hour = hour;
+    c.minute = minute;
+    c.second = second;
+}
+
+inline void fillHeader(PacketHeaderRecord *record, const pcap_pkthdr *h)
 {
     // Of a wider seconds field only the low 32 bits count, read as unsigned.
     uint32_t seconds = static_cast<uint32_t>(h->ts.tv_sec);
-    auto &c = state.clock;
-    if (!c.valid || c.seconds != seconds) {
-        int32_t hour = 0, minute = 0, second = 0;
-        if (!platform::localClock(seconds, &hour, &minute, &second))
-            hour = minute = second = 0;
-        c.valid = true;
-        c.seconds = seconds;
-        c.hour = hour;
-        c.minute = minute;
-        c.second = second;
-    }
+    const auto &c = state.clock;
+    if (!c.valid || c.seconds != seconds) [[unlikely]]
+        convertClock(seconds);
     record->capturedLength = static_cast<int32_t>(h->caplen);
     record->wireLength = static_cast<int32_t>(h->len);
     record->hour = c.hour;
@@ -67,10 +74,18 @@ void pointAt(SAFEARRAY *sa, const u_char *data, uint32_t count)
     platform::unlockArray(sa);
 }
 
+// An empty packet copies nothing: an array of no elements may have no data
+// pointer at all, and memcpy must not see a null one even for 0 bytes.
+void copyBytes(void *to, const u_char *from, uint32_t length)
+{
+    if (length)
+        std::memcpy(to, from, length);
+}
+
 void copyInto(SAFEARRAY *sa, const u_char *data, uint32_t length)
 {
     platform::lockArray(sa);
-    std::memcpy(sa->pvData, data, length);
+    copyBytes(sa->pvData, data, length);
     platform::unlockArray(sa);
 }
 
@@ -146,7 +161,7 @@ extern "C" int32_t ONDRIX_CALL oxCaptureMemSafe(SAFEARRAY **array)
         platform::unlockArray(sa);
         return -1;
     }
-    std::memcpy(sa->pvData, data, h->caplen);
+    copyBytes(sa->pvData, data, h->caplen);
     platform::unlockArray(sa);
     return 1;
 }

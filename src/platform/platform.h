@@ -18,8 +18,15 @@ BSTR allocAnsiString(const char *bytes, uint32_t len);
 void freeString(BSTR s);
 
 // One lock level on a host array descriptor, and its release.
+#ifdef _WIN32
 void lockArray(SAFEARRAY *array);
 void unlockArray(SAFEARRAY *array);
+#else
+// The POSIX stand-in is the lock count alone: inline, as every aliasing or
+// copying delivery takes it.
+inline void lockArray(SAFEARRAY *array) { ++array->cLocks; }
+inline void unlockArray(SAFEARRAY *array) { --array->cLocks; }
+#endif
 
 // Converts a zero-terminated wide string to the ANSI code page into out
 // (outSize bytes, terminator included). False for a null string or a text
