@@ -115,7 +115,8 @@ int setDriverBuffer(pcap_t *, int32_t) { return -1; }
 namespace {
 
 // Out of line, so that reading a saved file stays a jump to pcap_next_ex.
-__attribute__((noinline)) int nextLivePacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, int32_t readTimeoutMs)
+__attribute__((noinline)) int nextLivePacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data,
+                                             int32_t readTimeoutMs)
 {
     int r = pcap_next_ex(handle, header, data);
     if (r != 0)
@@ -123,13 +124,10 @@ __attribute__((noinline)) int nextLivePacket(pcap_t *handle, pcap_pkthdr **heade
     int fd = pcap_get_selectable_fd(handle);
     if (fd < 0)
         return 0;
-    // 0 means no time-out to libpcap: wait until a packet comes.
+    // 0 means no time-out to libpcap: wait until a packet comes. A signal
+    // ends the wait like the time-out would; the host simply calls again.
     pollfd p{fd, POLLIN, 0};
-    int rc;
-    do
-        rc = poll(&p, 1, readTimeoutMs == 0 ? -1 : readTimeoutMs);
-    while (rc < 0 && errno == EINTR);
-    if (rc <= 0)
+    if (poll(&p, 1, readTimeoutMs == 0 ? -1 : readTimeoutMs) <= 0)
         return 0;
     return pcap_next_ex(handle, header, data);
 }
