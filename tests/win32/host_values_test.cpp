@@ -48,10 +48,9 @@ TEST_F(OleStrings, Vb5SlotsReceiveNewStringsAndLoseTheOldOnes)
 
     BSTR name = SysAllocString(L"previous name");
     BSTR desc = SysAllocString(L"previous description");
-    BSTR oldName = name, oldDesc = desc;
+    // The old strings are freed first, so the allocator may hand their memory
+    // back: what counts is the content.
     ASSERT_EQ(ox.oxGetAdapterInfoVB5(0, &name, &desc), 0);
-    EXPECT_NE(name, oldName);
-    EXPECT_NE(desc, oldDesc);
     EXPECT_EQ(SysStringByteLen(name), std::strlen("\\Device\\NPF_{00000001-0000-0000-0000-4E6574446576}"));
     EXPECT_EQ(host::bytes(name), "\\Device\\NPF_{00000001-0000-0000-0000-4E6574446576}");
     EXPECT_EQ(host::bytes(desc), "lo");
