@@ -10,12 +10,13 @@
 
 #include "ondrix.h"
 
-namespace bench {
+namespace bench
+{
 
-class HostArray {
+class HostArray
+{
   public:
-    explicit HostArray(uint32_t count)
-        : own_(static_cast<uint8_t *>(std::calloc(count ? count : 1, 1)))
+    explicit HostArray(uint32_t count) : own_(static_cast<uint8_t *>(std::calloc(count ? count : 1, 1)))
     {
         std::memset(&sa_, 0, sizeof sa_);
         sa_.cDims = 1;
@@ -54,8 +55,8 @@ inline int32_t setText(int32_t code, const std::string &text)
     VARIANT v;
     std::memset(&v, 0, sizeof v);
     V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(wide.data()),
-                                   static_cast<uint32_t>(wide.size()));
+    V_BSTR(&v) =
+        SysAllocStringLen(reinterpret_cast<const OLECHAR *>(wide.data()), static_cast<uint32_t>(wide.size()));
     int32_t r = oxSetParam(code, &v);
     SysFreeString(V_BSTR(&v));
     return r;

@@ -16,7 +16,8 @@
 
 #include "bench_host.h"
 
-namespace {
+namespace
+{
 
 volatile sig_atomic_t g_stop = 0;
 
@@ -57,8 +58,9 @@ int main(int argc, char **argv)
             seconds = std::atof(v.c_str());
     }
     if (adapter.empty() || out.empty()) {
-        std::fprintf(stderr, "usage: ondrix-live-host --adapter NAME --out FILE [--timeout MS] [--buffer BYTES] "
-                             "[--seconds S]\n");
+        std::fprintf(stderr,
+                     "usage: ondrix-live-host --adapter NAME --out FILE [--timeout MS] [--buffer BYTES] "
+                     "[--seconds S]\n");
         return 2;
     }
 

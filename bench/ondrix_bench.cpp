@@ -43,7 +43,8 @@ extern char **environ;
 
 // ---- a saved file standing in for a live adapter (disk variant only) ----
 
-namespace {
+namespace
+{
 const char *g_standInFile = nullptr; // set while the disk variant opens its capture
 pcap_t *g_standIn = nullptr;
 
@@ -79,18 +80,19 @@ extern "C" int pcap_setnonblock(pcap_t *p, int nonblock, char *errbuf)
 }
 
 // Settings for an adapter: a saved file takes them all, and they change nothing.
-#define BENCH_SETTING(name)                                                                        \
-    extern "C" int name(pcap_t *p, int value)                                                      \
-    {                                                                                              \
-        static auto real = realFunction<int (*)(pcap_t *, int)>(#name);                           \
-        return p && p == g_standIn ? 0 : real(p, value);                                           \
+#define BENCH_SETTING(name)                                                                                  \
+    extern "C" int name(pcap_t *p, int value)                                                                \
+    {                                                                                                        \
+        static auto real = realFunction<int (*)(pcap_t *, int)>(#name);                                      \
+        return p && p == g_standIn ? 0 : real(p, value);                                                     \
     }
 BENCH_SETTING(pcap_set_snaplen)
 BENCH_SETTING(pcap_set_promisc)
 BENCH_SETTING(pcap_set_timeout)
 BENCH_SETTING(pcap_set_buffer_size)
 
-namespace {
+namespace
+{
 
 // ---- input files ----
 
@@ -123,7 +125,7 @@ void makeFrame(uint8_t *f, uint32_t len, uint64_t i)
         0x02, 0x00, 0x00, 0x00, 0x00, 0x02, 0x02, 0x00, 0x00, 0x00, 0x00, 0x01, 0x08, 0x00, // Ethernet
         0x45, 0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0x00, 0x40, 0x11, 0x00, 0x00,             // IPv4
         10,   99,   0,    1,    10,   99,   0,    2,                                        // addresses
-        0x30, 0x39, 0x30, 0x39, 0x00, 0x00, 0x00, 0x00};                                  // UDP
+        0x30, 0x39, 0x30, 0x39, 0x00, 0x00, 0x00, 0x00};                                    // UDP
     std::memcpy(f, head, sizeof head);
     uint16_t ipLen = static_cast<uint16_t>(len - 14), udpLen = static_cast<uint16_t>(len - 34);
     f[16] = uint8_t(ipLen >> 8), f[17] = uint8_t(ipLen);
@@ -222,7 +224,8 @@ __attribute__((noinline)) void bench_loop_ox_mem(SAFEARRAY **a, Tally *t)
     PacketHeaderRecord h;
     while (oxCaptureMem(a, &h) == 1) {
         ++t->packets;
-        t->sum += uint32_t(h.capturedLength) + static_cast<const uint8_t *>((*a)->pvData)[h.capturedLength - 1];
+        t->sum +=
+            uint32_t(h.capturedLength) + static_cast<const uint8_t *>((*a)->pvData)[h.capturedLength - 1];
     }
 }
 
@@ -232,7 +235,8 @@ __attribute__((noinline)) void bench_loop_ox_capture(SAFEARRAY **a, Tally *t)
     PacketHeaderRecord h;
     while (oxCapture(a, &h) == 1) {
         ++t->packets;
-        t->sum += uint32_t(h.capturedLength) + static_cast<const uint8_t *>((*a)->pvData)[h.capturedLength - 1];
+        t->sum +=
+            uint32_t(h.capturedLength) + static_cast<const uint8_t *>((*a)->pvData)[h.capturedLength - 1];
     }
 }
 
@@ -417,7 +421,8 @@ Pass timedOxDisk(const std::string &path, const std::string &out)
         return r;
     }
     if (headerBytes != 24) {
-        r.note = "dump file held " + std::to_string(headerBytes) + " bytes after oxBegin, not its 24-byte header";
+        r.note =
+            "dump file held " + std::to_string(headerBytes) + " bytes after oxBegin, not its 24-byte header";
         return r;
     }
     r.ok = true, r.packets = t.packets, r.sum = t.sum;
@@ -478,32 +483,45 @@ struct Variant {
 
 std::vector<Variant> variants()
 {
-    auto outFile = [](const std::string &dir, const std::string &name) { return dir + "/out-" + name + ".pcap"; };
+    auto outFile = [](const std::string &dir, const std::string &name) {
+        return dir + "/out-" + name + ".pcap";
+    };
     return {
-        {"raw", "raw pcap_next_ex", "", [](const InputSet &s, const std::string &) { return timedRaw(s.path, bench_loop_raw); }},
+        {"raw", "raw pcap_next_ex", "",
+         [](const InputSet &s, const std::string &) { return timedRaw(s.path, bench_loop_raw); }},
         {"raw-memcpy", "raw + memcpy", "",
          [](const InputSet &s, const std::string &) { return timedRaw(s.path, bench_loop_raw_memcpy); }},
         {"mem", "oxCaptureMem", "raw",
          [](const InputSet &s, const std::string &) { return timedOx(s.path, OxLoop::Mem, ModeCopy, 1); }},
         {"alias", "oxCapture alias", "raw",
-         [](const InputSet &s, const std::string &) { return timedOx(s.path, OxLoop::Capture, ModeAlias, 1); }},
+         [](const InputSet &s, const std::string &) {
+             return timedOx(s.path, OxLoop::Capture, ModeAlias, 1);
+         }},
         {"copy", "oxCapture copy", "raw-memcpy",
-         [](const InputSet &s, const std::string &) { return timedOx(s.path, OxLoop::Capture, ModeCopy, 65536); }},
+         [](const InputSet &s, const std::string &) {
+             return timedOx(s.path, OxLoop::Capture, ModeCopy, 65536);
+         }},
         {"memsafe", "oxCaptureMemSafe", "raw-memcpy",
-         [](const InputSet &s, const std::string &) { return timedOx(s.path, OxLoop::MemSafe, ModeCopy, 65537); },
+         [](const InputSet &s, const std::string &) {
+             return timedOx(s.path, OxLoop::MemSafe, ModeCopy, 65537);
+         },
          false},
         {"raw-dump", "raw + pcap_dump (pcap_dump_open)", "",
-         [=](const InputSet &s, const std::string &d) { return timedRawDump(s.path, outFile(d, "raw-dump"), false); },
+         [=](const InputSet &s, const std::string &d) {
+             return timedRawDump(s.path, outFile(d, "raw-dump"), false);
+         },
          true, true},
         {"raw-dump-1m", "raw + pcap_dump, 1 MiB buffer", "",
-         [=](const InputSet &s, const std::string &d) { return timedRawDump(s.path, outFile(d, "raw-dump-1m"), true); },
+         [=](const InputSet &s, const std::string &d) {
+             return timedRawDump(s.path, outFile(d, "raw-dump-1m"), true);
+         },
          true, true},
         {"disk", "oxCapture disk", "raw-dump-1m",
-         [=](const InputSet &s, const std::string &d) { return timedOxDisk(s.path, outFile(d, "disk")); }, false,
-         true},
+         [=](const InputSet &s, const std::string &d) { return timedOxDisk(s.path, outFile(d, "disk")); },
+         false, true},
         {"tcpdump", "tcpdump -r -w", "raw-dump",
-         [=](const InputSet &s, const std::string &d) { return timedTcpdump(s.path, outFile(d, "tcpdump")); }, false,
-         true},
+         [=](const InputSet &s, const std::string &d) { return timedTcpdump(s.path, outFile(d, "tcpdump")); },
+         false, true},
     };
 }
 
@@ -545,7 +563,8 @@ struct Options {
 [[noreturn]] void usage()
 {
     std::fprintf(stderr,
-                 "usage: ondrix-bench [--packets N] [--rounds R] [--dir DIR] [--keep] [--no-tcpdump] [--sets 60,mix,sec]\n"
+                 "usage: ondrix-bench [--packets N] [--rounds R] [--dir DIR] [--keep] [--no-tcpdump] [--sets "
+                 "60,mix,sec]\n"
                  "       ondrix-bench --only VARIANT --file FILE [--set 60|mix|sec]\n"
                  "       ondrix-bench --generate DIR [--packets N] [--sets 60,mix,sec]\n"
                  "       ondrix-bench --memory [--packets N] [--passes P]\n"
@@ -671,9 +690,11 @@ int memoryRun(const Options &o)
         if (pass == 1)
             first = afterDisk;
         last = afterDisk;
-        std::printf("%-6d %12" PRIu64 " %12ld %12ld %12ld\n", pass, total, afterCopy, afterDisk, rssKiB("VmHWM:"));
+        std::printf("%-6d %12" PRIu64 " %12ld %12ld %12ld\n", pass, total, afterCopy, afterDisk,
+                    rssKiB("VmHWM:"));
     }
-    std::printf("growth from pass 1 to pass %d: %ld kB over %" PRIu64 " packets\n", o.passes, last - first, total);
+    std::printf("growth from pass 1 to pass %d: %ld kB over %" PRIu64 " packets\n", o.passes, last - first,
+                total);
     if (!o.keep)
         removeDir(dir, {in.path, out});
     return 0;
@@ -731,8 +752,8 @@ int main(int argc, char **argv)
     bool failed = false;
 
     const char *tz = std::getenv("TZ");
-    std::printf("ondrix-bench: %" PRIu64 " packets per file, %d rounds, variants alternating; TZ %s\n", o.packets,
-                o.rounds, tz ? tz : "unset");
+    std::printf("ondrix-bench: %" PRIu64 " packets per file, %d rounds, variants alternating; TZ %s\n",
+                o.packets, o.rounds, tz ? tz : "unset");
 
     for (const std::string &setId : o.sets) {
         InputSet in = inputSet(setId, dir);
@@ -773,13 +794,15 @@ int main(int argc, char **argv)
             }
             const Pass &raw = got["raw"];
             for (auto &[id, p] : got) {
-                const Variant &v = **std::find_if(run.begin(), run.end(), [&](auto *x) { return x->id == id; });
+                const Variant &v =
+                    **std::find_if(run.begin(), run.end(), [&](auto *x) { return x->id == id; });
                 // Every variant must have seen exactly what the raw loop saw.
                 bool counts = v.id == "tcpdump" || p.packets == raw.packets;
                 bool sums = !v.checksum || p.sum == raw.sum;
                 if (raw.packets != o.packets || !counts || !sums) {
-                    std::fprintf(stderr, "ondrix-bench: %s on %s delivered %" PRIu64 " packets (sum %" PRIu64
-                                         "), raw %" PRIu64 " (sum %" PRIu64 ")\n",
+                    std::fprintf(stderr,
+                                 "ondrix-bench: %s on %s delivered %" PRIu64 " packets (sum %" PRIu64
+                                 "), raw %" PRIu64 " (sum %" PRIu64 ")\n",
                                  id.c_str(), setId.c_str(), p.packets, p.sum, raw.packets, raw.sum);
                     failed = true;
                 }
@@ -808,7 +831,8 @@ int main(int argc, char **argv)
             std::printf("%-34s %9.1f %9.1f %9.1f %11.0f", v->title.c_str(), n,
                         *std::min_element(ns[v->id].begin(), ns[v->id].end()), median(wall[v->id]), 1e9 / n);
             if (ratio.count(v->id)) {
-                auto base = std::find_if(all.begin(), all.end(), [&](auto &x) { return x.id == v->baseline; });
+                auto base =
+                    std::find_if(all.begin(), all.end(), [&](auto &x) { return x.id == v->baseline; });
                 std::printf(" %7.3f  %s", median(ratio[v->id]), base->title.c_str());
             }
             std::printf("\n");

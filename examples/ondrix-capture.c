@@ -137,8 +137,7 @@ static void print_transport(unsigned proto, const unsigned char *p, size_t n)
             printf(" echo %s", p[0] == request ? "request" : "reply");
         else
             printf(" type %u code %u", p[0], p[1]);
-    }
-    else
+    } else
         printf(" proto %u", proto);
 }
 
@@ -195,7 +194,8 @@ static int cmd_list(void)
         AdapterInfoRecord info;
         if (oxGetAdapterInfo(i, &info) != 0)
             return fail("oxGetAdapterInfo");
-        printf("%2d  %s\n    %s\n", i, info.name, info.description[0] ? info.description : "(no description)");
+        printf("%2d  %s\n    %s\n", i, info.name,
+               info.description[0] ? info.description : "(no description)");
     }
     OndrixTerminate();
     return 0;
@@ -212,12 +212,11 @@ struct options {
 
 static int usage(void)
 {
-    fprintf(stderr,
-            "usage: ondrix-capture list\n"
-            "       ondrix-capture capture (-i INDEX | -r FILE) [-f FILTER] [-c COUNT] [-t MS]\n"
-            "                      [-T TIMEOUTS] [-m copy|alias|disk|mem|memsafe] [-w OUT]\n"
-            "                      [-s SNAPLEN] [-P]\n"
-            "       ondrix-capture send -i INDEX [-n TIMES] HEXFRAME\n");
+    fprintf(stderr, "usage: ondrix-capture list\n"
+                    "       ondrix-capture capture (-i INDEX | -r FILE) [-f FILTER] [-c COUNT] [-t MS]\n"
+                    "                      [-T TIMEOUTS] [-m copy|alias|disk|mem|memsafe] [-w OUT]\n"
+                    "                      [-s SNAPLEN] [-P]\n"
+                    "       ondrix-capture send -i INDEX [-n TIMES] HEXFRAME\n");
     return 2;
 }
 
@@ -382,19 +381,32 @@ int main(int argc, char **argv)
         const char *v = i + 1 < argc ? argv[i + 1] : NULL;
         if (a[0] == '-' && a[1] && !a[2] && strchr("irfcmwtTsn", a[1]) && !v)
             return usage();
-        if (strcmp(a, "-i") == 0) o.index = atoi(argv[++i]);
-        else if (strcmp(a, "-r") == 0) o.file = argv[++i];
-        else if (strcmp(a, "-f") == 0) o.filter = argv[++i];
-        else if (strcmp(a, "-c") == 0) o.count = atol(argv[++i]);
-        else if (strcmp(a, "-m") == 0) o.mode = argv[++i];
-        else if (strcmp(a, "-w") == 0) o.out = argv[++i];
-        else if (strcmp(a, "-t") == 0) o.timeout = atoi(argv[++i]);
-        else if (strcmp(a, "-T") == 0) o.max_timeouts = atol(argv[++i]);
-        else if (strcmp(a, "-s") == 0) o.snaplen = atoi(argv[++i]);
-        else if (strcmp(a, "-n") == 0) o.times = atol(argv[++i]);
-        else if (strcmp(a, "-P") == 0) o.no_promisc = 1;
-        else if (a[0] != '-' && !o.hex) o.hex = a;
-        else return usage();
+        if (strcmp(a, "-i") == 0)
+            o.index = atoi(argv[++i]);
+        else if (strcmp(a, "-r") == 0)
+            o.file = argv[++i];
+        else if (strcmp(a, "-f") == 0)
+            o.filter = argv[++i];
+        else if (strcmp(a, "-c") == 0)
+            o.count = atol(argv[++i]);
+        else if (strcmp(a, "-m") == 0)
+            o.mode = argv[++i];
+        else if (strcmp(a, "-w") == 0)
+            o.out = argv[++i];
+        else if (strcmp(a, "-t") == 0)
+            o.timeout = atoi(argv[++i]);
+        else if (strcmp(a, "-T") == 0)
+            o.max_timeouts = atol(argv[++i]);
+        else if (strcmp(a, "-s") == 0)
+            o.snaplen = atoi(argv[++i]);
+        else if (strcmp(a, "-n") == 0)
+            o.times = atol(argv[++i]);
+        else if (strcmp(a, "-P") == 0)
+            o.no_promisc = 1;
+        else if (a[0] != '-' && !o.hex)
+            o.hex = a;
+        else
+            return usage();
     }
     if (strcmp(argv[1], "list") == 0 && argc == 2)
         return cmd_list();

@@ -35,7 +35,7 @@
 #else
 #define ONDRIX_STATIC_ASSERT_CAT2(a, b) a##b
 #define ONDRIX_STATIC_ASSERT_CAT(a, b) ONDRIX_STATIC_ASSERT_CAT2(a, b)
-#define ONDRIX_STATIC_ASSERT(cond, msg)                                                            \
+#define ONDRIX_STATIC_ASSERT(cond, msg)                                                                      \
     typedef char ONDRIX_STATIC_ASSERT_CAT(ondrix_static_assert_, __LINE__)[(cond) ? 1 : -1]
 #endif
 
@@ -184,9 +184,9 @@ enum ParamCode {
 
 /* How oxCapture delivers a packet. */
 enum CaptureMode {
-    ModeDisk = 1,   /* appended to the dump file */
-    ModeAlias = 8,  /* the host's array is pointed at the packet */
-    ModeCopy = 100  /* copied into the host's array */
+    ModeDisk = 1,  /* appended to the dump file */
+    ModeAlias = 8, /* the host's array is pointed at the packet */
+    ModeCopy = 100 /* copied into the host's array */
 };
 
 enum CaptureSource {

@@ -8,7 +8,8 @@
 
 using namespace ondrix;
 
-namespace {
+namespace
+{
 
 // Only the low 16 bits of an index count, read as a signed number.
 int32_t indexFrom(int32_t raw) { return static_cast<int16_t>(static_cast<uint16_t>(raw & 0xFFFF)); }

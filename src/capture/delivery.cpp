@@ -9,12 +9,12 @@
 
 using namespace ondrix;
 
-namespace {
+namespace
+{
 
 int takePacket(pcap_pkthdr **header, const u_char **data)
 {
-    int r = platform::nextPacket(state.captureHandle, header, data, state.liveCapture,
-                                 state.readTimeoutMs);
+    int r = platform::nextPacket(state.captureHandle, header, data, state.liveCapture, state.readTimeoutMs);
     return r < 0 ? -1 : r;
 }
 

@@ -7,7 +7,8 @@
 
 using namespace ondrix;
 
-namespace {
+namespace
+{
 
 struct ParamValue {
     uint32_t number;

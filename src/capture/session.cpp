@@ -8,7 +8,8 @@
 
 using namespace ondrix;
 
-namespace {
+namespace
+{
 
 // Bytes 4 to 7 of the first address's netmask as stored (an IPv4 mask in
 // network order), else 255.255.255.0.
@@ -64,8 +65,7 @@ int openLive(int32_t timeoutMs)
     }
     bool bufferRefused = false;
     state.captureHandle = platform::openLive(state.currentAdapter->name, s.snapLength, s.promiscuous,
-                                             timeoutMs, s.kernelBufferSize, state.errorText,
-                                             &bufferRefused);
+                                             timeoutMs, s.kernelBufferSize, state.errorText, &bufferRefused);
     if (!state.captureHandle) {
         setError(msg::OpenFailed);
         return -1;

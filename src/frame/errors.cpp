@@ -6,7 +6,8 @@
 #include "ondrix.h"
 #include "platform/platform.h"
 
-namespace ondrix {
+namespace ondrix
+{
 
 void setErrorText(const char *text)
 {

@@ -1,9 +1,11 @@
 // MessageTable and the two ways ErrorText is filled.
 #pragma once
 
-namespace ondrix {
+namespace ondrix
+{
 
-namespace msg {
+namespace msg
+{
 inline constexpr char InvalidState[] = "Invalid Operation in current state";
 inline constexpr char NotReady[] = "Adpater not ready for capture: Use ONDRIX.oxBegin first";
 inline constexpr char BufferTooSmall[] = "Buffer to small";

@@ -1,6 +1,7 @@
 #include "frame/state.h"
 
-namespace ondrix {
+namespace ondrix
+{
 
 constinit LibraryState state;
 

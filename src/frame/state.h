@@ -5,9 +5,10 @@
 
 #include "platform/pcap_api.h"
 
-namespace ondrix {
+namespace ondrix
+{
 
-constexpr int kTextSize = 260;     // dumpFileName and filterText, terminator included
+constexpr int kTextSize = 260;      // dumpFileName and filterText, terminator included
 constexpr int kErrorTextSize = 256; // PCAP_ERRBUF_SIZE: pcap writes into ErrorText directly
 
 struct CaptureSettings {

@@ -10,7 +10,8 @@
 #include "ondrix.h"
 #include "platform/pcap_api.h"
 
-namespace ondrix::platform {
+namespace ondrix::platform
+{
 
 // A new string holding len bytes as they are (SysAllocStringByteLen); null when out of memory.
 BSTR allocAnsiString(const char *bytes, uint32_t len);
@@ -49,8 +50,7 @@ int setDriverBuffer(pcap_t *handle, int32_t bytes);
 // pcap_next_ex, honouring the read time-out of a live handle opened by
 // openLive: 0 when it passes without a packet. 0 ms waits for a packet,
 // a negative time-out does not wait.
-int nextPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, bool live,
-               int32_t readTimeoutMs);
+int nextPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, bool live, int32_t readTimeoutMs);
 
 // Creates the dump file for an open capture (pcap_dump_open's semantics).
 pcap_dumper_t *openDump(pcap_t *handle, const char *fileName);

@@ -8,17 +8,20 @@
 
 #include "platform/platform.h"
 
-namespace ondrix::platform {
+namespace ondrix::platform
+{
 
 BSTR allocAnsiString(const char *bytes, uint32_t len) { return SysAllocStringByteLen(bytes, len); }
 
 void freeString(BSTR s) { SysFreeString(s); }
 
-namespace {
+namespace
+{
 
 // Windows-1252 stands in for the ANSI code page; //TRANSLIT gives a similar
 // character, or '?', for one it lacks, as WideCharToMultiByte does.
-class Converter {
+class Converter
+{
   public:
     Converter() : cd_(iconv_open("WINDOWS-1252//TRANSLIT", "UTF-16LE")) {}
     ~Converter()
@@ -112,7 +115,8 @@ pcap_t *openLive(const char *name, int32_t snapLength, int32_t promiscuous, int3
 
 int setDriverBuffer(pcap_t *, int32_t) { return -1; }
 
-namespace {
+namespace
+{
 
 // Out of line, so that reading a saved file stays a jump to pcap_next_ex.
 __attribute__((noinline)) int nextLivePacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data,
@@ -134,8 +138,7 @@ __attribute__((noinline)) int nextLivePacket(pcap_t *handle, pcap_pkthdr **heade
 
 } // namespace
 
-int nextPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, bool live,
-               int32_t readTimeoutMs)
+int nextPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, bool live, int32_t readTimeoutMs)
 {
     // Both ways end in a tail call: a saved file costs one jump over pcap_next_ex.
     if (!live || readTimeoutMs < 0)
@@ -149,8 +152,8 @@ pcap_dumper_t *openDump(pcap_t *handle, const char *fileName)
     // 50 or so small packets, half the cost of a disk capture. The file is
     // still made by pcap_dump_open ("-" is stdout, the file is replaced, the
     // header is written); its header is then written out and the stream given
-    // a 1 MiB buffer, which glibc allows once the stream is flushed. Never freed: only one dump writer is open at a time, and
-    // a host that exits without oxEnd still has the buffer flushed by exit().
+    // a 1 MiB buffer, which glibc allows once the stream is flushed. Never freed: only one dump writer is
+    // open at a time, and a host that exits without oxEnd still has the buffer flushed by exit().
     static char buffer[1 << 20];
     const bool bufferFree = state.dumpWriter == nullptr;
     pcap_dumper_t *dumper = pcap_dump_open(handle, fileName);

@@ -4,7 +4,8 @@
 
 #include "platform/platform.h"
 
-namespace ondrix::platform {
+namespace ondrix::platform
+{
 
 BSTR allocAnsiString(const char *bytes, uint32_t len) { return SysAllocStringByteLen(bytes, len); }
 
@@ -50,10 +51,7 @@ int nextPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, bool, 
     return pcap_next_ex(handle, header, data);
 }
 
-pcap_dumper_t *openDump(pcap_t *handle, const char *fileName)
-{
-    return pcap_dump_open(handle, fileName);
-}
+pcap_dumper_t *openDump(pcap_t *handle, const char *fileName) { return pcap_dump_open(handle, fileName); }
 
 // The dump's FILE belongs to wpcap's C runtime, so only its own flush is asked.
 bool flushDump(pcap_dumper_t *dumper) { return pcap_dump_flush(dumper) == 0; }

@@ -7,7 +7,8 @@
 
 using host::ByteArray;
 
-namespace {
+namespace
+{
 
 std::vector<unsigned char> frame(size_t n)
 {
@@ -19,10 +20,12 @@ std::vector<unsigned char> frame(size_t n)
 
 void pushFrame(const std::vector<unsigned char> &f, uint32_t sec = 5, uint32_t usec = 123456)
 {
-    fake_push_packet(f.data(), static_cast<uint32_t>(f.size()), static_cast<uint32_t>(f.size()) + 4, sec, usec);
+    fake_push_packet(f.data(), static_cast<uint32_t>(f.size()), static_cast<uint32_t>(f.size()) + 4, sec,
+                     usec);
 }
 
-class Delivery : public LibraryTest {
+class Delivery : public LibraryTest
+{
   protected:
     void SetUp() override
     {

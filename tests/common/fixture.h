@@ -11,7 +11,8 @@
 #include "fake_pcap.h"
 #include "host.h"
 
-namespace text {
+namespace text
+{
 inline const std::string InvalidState = "Invalid Operation in current state";
 inline const std::string NotReady = "Adpater not ready for capture: Use ONDRIX.oxBegin first";
 inline const std::string BufferTooSmall = "Buffer to small";
@@ -23,7 +24,8 @@ inline const std::string KernelBufferFailed = "Error setting the selected kernel
 inline const std::string DumpWriteFailed = "Error writing DUMP File";
 } // namespace text
 
-class LibraryTest : public ::testing::Test {
+class LibraryTest : public ::testing::Test
+{
   protected:
     void SetUp() override
     {
@@ -41,8 +43,14 @@ class LibraryTest : public ::testing::Test {
 
     static std::string error() { return host::take(ox.oxGetErrorDescription()); }
 
-    static int setInt(int32_t code, int32_t value) { return ox.oxSetParam(code, host::Variant::i4(value).get()); }
-    static int setText(int32_t code, const std::string &s) { return ox.oxSetParam(code, host::Variant::str(s).get()); }
+    static int setInt(int32_t code, int32_t value)
+    {
+        return ox.oxSetParam(code, host::Variant::i4(value).get());
+    }
+    static int setText(int32_t code, const std::string &s)
+    {
+        return ox.oxSetParam(code, host::Variant::str(s).get());
+    }
 
     // Lists `count` adapters named eth0, eth1, ... through OndrixInit.
     static int32_t listAdapters(int count)
@@ -85,7 +93,10 @@ class LibraryTest : public ::testing::Test {
     }
     // Driver buffer requests: pcap_setbuff on Windows, pcap_set_buffer_size elsewhere.
     static int bufferRequests() { return fake_calls("pcap_setbuff") + fake_calls("pcap_set_buffer_size"); }
-    static const char *bufferCall() { return fake_calls("pcap_setbuff") ? "pcap_setbuff" : "pcap_set_buffer_size"; }
+    static const char *bufferCall()
+    {
+        return fake_calls("pcap_setbuff") ? "pcap_setbuff" : "pcap_set_buffer_size";
+    }
     static std::string strArg(const char *fn)
     {
         char buf[1024] = {};

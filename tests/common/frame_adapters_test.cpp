@@ -5,7 +5,9 @@
 
 using host::take;
 
-class ErrorText : public LibraryTest {};
+class ErrorText : public LibraryTest
+{
+};
 
 TEST_F(ErrorText, FailureTextSurvivesLaterSuccess)
 {
@@ -45,7 +47,9 @@ TEST_F(ErrorText, CaptureLibraryTextIsCutAt255)
     EXPECT_EQ(error(), longText.substr(0, 255));
 }
 
-class Adapters : public LibraryTest {};
+class Adapters : public LibraryTest
+{
+};
 
 TEST_F(Adapters, RepeatedInitCountsAfreshAndReleasesTheOldList)
 {

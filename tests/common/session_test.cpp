@@ -1,11 +1,13 @@
 // Starting and ending captures against the pcap double.
 #include "fixture.h"
 
-namespace {
+namespace
+{
 
 const unsigned char kMask[4] = {255, 255, 0, 0};
 
-class Session : public LibraryTest {
+class Session : public LibraryTest
+{
   protected:
     // Nothing is open and the library is idle: capture calls say not ready.
     void expectIdle()
@@ -123,7 +125,7 @@ TEST_F(Session, NetmaskComesFromTheFirstAddressOnly)
 {
     ASSERT_EQ(setText(ParamFilter, "ip"), 0);
     fake_add_adapter("eth0", "with addresses");
-    fake_add_address(0, 10, kMask);                        // any family: bytes 4-7 count
+    fake_add_address(0, 10, kMask); // any family: bytes 4-7 count
     fake_add_address(0, 2, reinterpret_cast<const unsigned char *>("\x01\x02\x03\x04"));
     fake_add_adapter("eth1", "no addresses");
     fake_add_adapter("eth2", "first address without netmask");

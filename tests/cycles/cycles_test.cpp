@@ -14,7 +14,8 @@
 #include "ondrix.h"
 #include "resources.h"
 
-namespace {
+namespace
+{
 
 int setInt(int32_t code, int32_t value)
 {

@@ -7,7 +7,8 @@
 
 #include <cstdio>
 
-namespace cycles {
+namespace cycles
+{
 
 inline int openDescriptors()
 {

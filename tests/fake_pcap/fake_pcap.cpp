@@ -27,7 +27,8 @@ struct pcap_dumper {
     FILE *file = nullptr;
 };
 
-namespace {
+namespace
+{
 
 struct Address {
     int family;
@@ -455,7 +456,8 @@ static int copyOut(const std::vector<std::vector<u_char>> &v, int i, unsigned ch
         return -1;
     const auto &p = v[static_cast<size_t>(i)];
     if (buf && size > 0)
-        std::memcpy(buf, p.data(), p.size() < static_cast<size_t>(size) ? p.size() : static_cast<size_t>(size));
+        std::memcpy(buf, p.data(),
+                    p.size() < static_cast<size_t>(size) ? p.size() : static_cast<size_t>(size));
     return static_cast<int>(p.size());
 }
 

@@ -14,7 +14,8 @@
 
 using namespace ondrix;
 
-namespace {
+namespace
+{
 
 struct HostArray {
     SAFEARRAY sa{};
@@ -122,7 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 r = oxCaptureMem(&arr.var, &hdr);
                 if (r == 1) {
                     // One more than the packet; the last element is not its.
-                    FUZZ_CHECK(arr.sa.rgsabound[0].cElements == static_cast<uint32_t>(hdr.capturedLength) + 1);
+                    FUZZ_CHECK(arr.sa.rgsabound[0].cElements ==
+                               static_cast<uint32_t>(hdr.capturedLength) + 1);
                     touch(arr.sa.pvData, arr.sa.rgsabound[0].cElements - 1);
                 }
                 arr.restore(count);
@@ -132,8 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 FUZZ_CHECK(arr.sa.rgsabound[0].cElements == count);
                 break;
             default:
-                FUZZ_CHECK(oxCaptureDiskSafe(&hdr) == -1); // no dump writer
-                FUZZ_CHECK(oxSendPacket(&small.var) == -1);  // a file can't send
+                FUZZ_CHECK(oxCaptureDiskSafe(&hdr) == -1);  // no dump writer
+                FUZZ_CHECK(oxSendPacket(&small.var) == -1); // a file can't send
                 state.errorText[0] = '\0';
                 r = oxCapture(&arr.var, &hdr);
                 break;

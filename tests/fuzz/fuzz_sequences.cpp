@@ -15,13 +15,13 @@
 
 using namespace ondrix;
 
-namespace {
+namespace
+{
 
 const char *const kFailable[] = {
-    "pcap_findalldevs", "pcap_create",   "pcap_set_snaplen", "pcap_set_promisc",
-    "pcap_set_timeout", "pcap_set_buffer_size", "pcap_activate", "pcap_setnonblock",
-    "pcap_open_offline", "pcap_dump_open", "pcap_compile",  "pcap_setfilter",
-    "pcap_next_ex",     "pcap_dump_flush", "pcap_sendpacket"};
+    "pcap_findalldevs",     "pcap_create",    "pcap_set_snaplen", "pcap_set_promisc",  "pcap_set_timeout",
+    "pcap_set_buffer_size", "pcap_activate",  "pcap_setnonblock", "pcap_open_offline", "pcap_dump_open",
+    "pcap_compile",         "pcap_setfilter", "pcap_next_ex",     "pcap_dump_flush",   "pcap_sendpacket"};
 constexpr int kFailableCount = sizeof kFailable / sizeof kFailable[0];
 
 struct HostArray {
@@ -183,8 +183,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             uint8_t sel = 0;
             int32_t r = 0;
             switch (op) {
-            case 0: r = OndrixInit(); FUZZ_CHECK(r >= -1); break;
-            case 1: FUZZ_CHECK(OndrixTerminate() == 0); break;
+            case 0:
+                r = OndrixInit();
+                FUZZ_CHECK(r >= -1);
+                break;
+            case 1:
+                FUZZ_CHECK(OndrixTerminate() == 0);
+                break;
             case 2: {
                 AdapterInfoRecord info;
                 std::memset(&info, 0x5A, sizeof info);
@@ -195,18 +200,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                info.reserved == 0);
                 break;
             }
-            case 3: r = oxGetAdapterInfoVB5(index(in), &host.nameSlot, &host.descriptionSlot); break;
-            case 4: r = oxSetCurrentAdapter(index(in)); break;
-            case 5: r = oxGetCurrentAdapter(); FUZZ_CHECK(r == state.currentIndex); break;
-            case 6: r = oxBegin(static_cast<int32_t>(in.u32())); break;
-            case 7: r = oxEnd(); break;
+            case 3:
+                r = oxGetAdapterInfoVB5(index(in), &host.nameSlot, &host.descriptionSlot);
+                break;
+            case 4:
+                r = oxSetCurrentAdapter(index(in));
+                break;
+            case 5:
+                r = oxGetCurrentAdapter();
+                FUZZ_CHECK(r == state.currentIndex);
+                break;
+            case 6:
+                r = oxBegin(static_cast<int32_t>(in.u32()));
+                break;
+            case 7:
+                r = oxEnd();
+                break;
             case 8:
             case 9:
             case 10: {
                 sel = in.u8();
                 std::memset(&hdr, 0x5A, sizeof hdr);
                 const int32_t mode = state.settings.captureMode;
-                r = op == 8 ? oxCapture(host.var(sel), &hdr)
+                r = op == 8   ? oxCapture(host.var(sel), &hdr)
                     : op == 9 ? oxCaptureMem(host.var(sel), &hdr)
                               : oxCaptureMemSafe(host.var(sel));
                 HostArray *a = host.array(sel);
@@ -220,14 +236,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                     FUZZ_CHECK(a->sa.rgsabound[0].cElements == a->count);
                 break;
             }
-            case 11: r = oxCaptureDiskSafe(&hdr); break;
-            case 12: r = setParam(in); break;
-            case 13: r = oxSendPacket(host.var(in.u8())); break;
-            case 14: r = oxSetKernelBuffSize(static_cast<int32_t>(in.u32())); break;
-            case 15: SysFreeString(oxGetErrorDescription()); break;
-            case 16: pushPacket(in); break;
-            case 17: fake_push_result(-static_cast<int>(in.u8() % 3)); break; // 0, -1, -2
-            case 18: addFailure(in); break;
+            case 11:
+                r = oxCaptureDiskSafe(&hdr);
+                break;
+            case 12:
+                r = setParam(in);
+                break;
+            case 13:
+                r = oxSendPacket(host.var(in.u8()));
+                break;
+            case 14:
+                r = oxSetKernelBuffSize(static_cast<int32_t>(in.u32()));
+                break;
+            case 15:
+                SysFreeString(oxGetErrorDescription());
+                break;
+            case 16:
+                pushPacket(in);
+                break;
+            case 17:
+                fake_push_result(-static_cast<int>(in.u8() % 3));
+                break; // 0, -1, -2
+            case 18:
+                addFailure(in);
+                break;
             default: { // the common start, so that sequences reach captures quickly
                 uint8_t how = in.u8();
                 if (how & 1)

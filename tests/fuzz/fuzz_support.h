@@ -10,18 +10,20 @@
 
 #include "frame/state.h"
 
-#define FUZZ_CHECK(cond)                                                                           \
-    do {                                                                                           \
-        if (!(cond)) {                                                                             \
-            std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #cond);      \
-            std::abort();                                                                          \
-        }                                                                                          \
+#define FUZZ_CHECK(cond)                                                                                     \
+    do {                                                                                                     \
+        if (!(cond)) {                                                                                       \
+            std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #cond);                 \
+            std::abort();                                                                                    \
+        }                                                                                                    \
     } while (0)
 
-namespace fuzz {
+namespace fuzz
+{
 
 // Little-endian fields from the front of the input; zeros once it runs out.
-class Reader {
+class Reader
+{
   public:
     Reader(const uint8_t *data, size_t size) : p_(data), left_(size) {}
     bool more() const { return left_ > 0; }

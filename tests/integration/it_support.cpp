@@ -8,7 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+namespace
+{
 // The library offers no way to remove a stored filter, and all tests of a
 // process share one library state.
 bool g_filterStored = false;
@@ -45,7 +46,10 @@ void fill(host::ByteArray &array, const Bytes &bytes)
         std::memcpy((*array.var())->pvData, bytes.data(), bytes.size());
 }
 
-Bytes contents(const host::ByteArray &array, size_t count) { return Bytes(array.data(), array.data() + count); }
+Bytes contents(const host::ByteArray &array, size_t count)
+{
+    return Bytes(array.data(), array.data() + count);
+}
 
 Bytes testFrame(size_t length, uint8_t seq)
 {

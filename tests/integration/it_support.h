@@ -15,7 +15,8 @@
 #include "host.h"
 #include "ondrix.h"
 
-namespace text {
+namespace text
+{
 inline const std::string NotReady = "Adpater not ready for capture: Use ONDRIX.oxBegin first";
 inline const std::string BadAdapterId = "Adapter ID out of BOUNDS: No adapter with such ID";
 inline const std::string DumpOpenFailed =
@@ -74,7 +75,8 @@ ToolRun tcpdumpRead(const std::string &path);
 
 // Each test gets the library's settings back to their initial values, nothing
 // open, and a temporary folder of its own.
-class IntegrationTest : public ::testing::Test {
+class IntegrationTest : public ::testing::Test
+{
   protected:
     void SetUp() override;
     void TearDown() override;

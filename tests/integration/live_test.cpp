@@ -12,7 +12,8 @@
 #include "it_support.h"
 #include "private_net.h"
 
-namespace {
+namespace
+{
 
 // libpcap on Linux hands packets over a block at a time, at the latest when
 // the read time-out passes; a short one keeps these tests quick.
@@ -35,7 +36,8 @@ TEST(Adapters, ListIsWhatLibpcapListsWithNamesAndDescriptions)
         std::memset(&info, 0x7F, sizeof info);
         ASSERT_EQ(oxGetAdapterInfo(expected, &info), 0);
         EXPECT_EQ(std::string(info.name), std::string(d->name).substr(0, 254));
-        EXPECT_EQ(std::string(info.description), std::string(d->description ? d->description : "").substr(0, 256));
+        EXPECT_EQ(std::string(info.description),
+                  std::string(d->description ? d->description : "").substr(0, 256));
         EXPECT_EQ(info.reserved, 0);
 
         BSTR name = SysAllocStringByteLen("old", 3), description = nullptr;
@@ -59,7 +61,8 @@ TEST(Adapters, ListIsWhatLibpcapListsWithNamesAndDescriptions)
     OndrixTerminate();
 }
 
-class Loopback : public IntegrationTest {
+class Loopback : public IntegrationTest
+{
   protected:
     void SetUp() override
     {
@@ -104,7 +107,8 @@ class Loopback : public IntegrationTest {
 
     static off_t fileSize(const std::string &file)
     {
-        struct stat st{};
+        struct stat st {
+        };
         return stat(file.c_str(), &st) == 0 ? st.st_size : -1;
     }
 };
@@ -195,8 +199,8 @@ TEST_F(Loopback, DiskModeWritesAFileThatTcpdumpReadsBack)
     ASSERT_EQ(oxBegin(kReadTimeoutMs), 0) << lastError();
     EXPECT_GE(fileSize(file), 0) << "the dump file is created at the start";
 
-    const std::vector<Bytes> sent = {testFrame(14, 1), testFrame(60, 2), testFrame(1514, 3), testFrame(9000, 4),
-                                     testFrame(61, 5)};
+    const std::vector<Bytes> sent = {testFrame(14, 1), testFrame(60, 2), testFrame(1514, 3),
+                                     testFrame(9000, 4), testFrame(61, 5)};
     for (const Bytes &f : sent)
         send(f);
 
@@ -205,9 +209,8 @@ TEST_F(Loopback, DiskModeWritesAFileThatTcpdumpReadsBack)
     host::ByteArray untouched(4, 0x5A);
     for (size_t i = 0; i < sent.size(); ++i) {
         PacketHeaderRecord h{};
-        const int32_t r = untilNotTimeout([&] {
-            return i % 2 ? oxCaptureDiskSafe(&h) : oxCapture(untouched.var(), &h);
-        });
+        const int32_t r =
+            untilNotTimeout([&] { return i % 2 ? oxCaptureDiskSafe(&h) : oxCapture(untouched.var(), &h); });
         ASSERT_EQ(r, 1) << "frame " << i;
         expectLengths(h, sent[i].size(), sent[i].size());
         headers.push_back(h);
@@ -331,7 +334,8 @@ TEST_F(Loopback, IdleReadReturnsAfterTheTimeOutAndWaitsAgain)
         PacketHeaderRecord h{};
         const auto start = std::chrono::steady_clock::now();
         const int32_t r = oxCapture(array.var(), &h);
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::printf("idle read %d with a 1000 ms time-out returned %d after %.3f s\n", call, r, seconds);
         EXPECT_EQ(r, 0) << "a time-out is 0, neither a packet nor a failure";
         EXPECT_LT(seconds, 10.0) << "returns rather than waiting for a packet";

@@ -9,9 +9,11 @@
 #include <cerrno>
 #include <cstring>
 
-namespace private_net {
+namespace private_net
+{
 
-namespace {
+namespace
+{
 bool g_ready = false;
 std::string g_why = "private_net::enter() was not called";
 

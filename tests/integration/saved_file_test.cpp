@@ -6,7 +6,8 @@
 
 #include "it_support.h"
 
-namespace {
+namespace
+{
 
 // The clock a header record must show for a timestamp, in UTC (see main).
 struct Clock {
@@ -40,7 +41,8 @@ std::vector<SavedPacket> knownPackets()
     };
 }
 
-class SavedFile : public IntegrationTest {
+class SavedFile : public IntegrationTest
+{
   protected:
     void SetUp() override
     {
@@ -181,8 +183,8 @@ TEST_F(SavedFile, FilterDeliversOnlyMatchingPackets)
     };
     std::vector<SavedPacket> packets;
     for (size_t i = 0; i < frames.size(); ++i)
-        packets.push_back({1700000000 + static_cast<int64_t>(i), 0, static_cast<uint32_t>(frames[i].size()),
-                           frames[i]});
+        packets.push_back(
+            {1700000000 + static_cast<int64_t>(i), 0, static_cast<uint32_t>(frames[i].size()), frames[i]});
     writeCaptureFile(path("mixed.pcap"), packets);
 
     ASSERT_EQ(setFilter("udp port 53"), 0);

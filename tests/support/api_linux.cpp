@@ -2,10 +2,22 @@
 
 #include "frame/state.h"
 
-Api ox = {OndrixInit,          oxGetAdapterInfo, OndrixTerminate,       oxSetCurrentAdapter,
-          oxGetCurrentAdapter, oxBegin,          oxEnd,                 oxCaptureMem,
-          oxCaptureMemSafe,    oxSetKernelBuffSize, oxGetErrorDescription, oxCaptureDiskSafe,
-          oxSetParam,          oxSendPacket,     oxCapture,             oxGetAdapterInfoVB5};
+Api ox = {OndrixInit,
+          oxGetAdapterInfo,
+          OndrixTerminate,
+          oxSetCurrentAdapter,
+          oxGetCurrentAdapter,
+          oxBegin,
+          oxEnd,
+          oxCaptureMem,
+          oxCaptureMemSafe,
+          oxSetKernelBuffSize,
+          oxGetErrorDescription,
+          oxCaptureDiskSafe,
+          oxSetParam,
+          oxSendPacket,
+          oxCapture,
+          oxGetAdapterInfoVB5};
 
 void loadLibraryFresh() { ondrix::state = ondrix::LibraryState{}; }
 

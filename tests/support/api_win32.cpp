@@ -7,7 +7,8 @@
 
 Api ox;
 
-namespace {
+namespace
+{
 HMODULE module;
 
 template <typename Fn> void bind(Fn &slot, const char *name)

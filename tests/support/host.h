@@ -8,7 +8,8 @@
 
 #include "ondrix.h"
 
-namespace host {
+namespace host
+{
 
 inline BSTR wide(const std::u16string &s)
 {
@@ -32,14 +33,40 @@ inline std::string take(BSTR s)
 }
 
 // A variant that owns its string, as a VB temporary would.
-class Variant {
+class Variant
+{
   public:
-    static Variant i2(int16_t x) { Variant v(VT_I2); V_I2(&v.v_) = x; return v; }
-    static Variant i4(int32_t x) { Variant v(VT_I4); V_I4(&v.v_) = x; return v; }
-    static Variant r8(double x) { Variant v(VT_R8); V_R8(&v.v_) = x; return v; }
+    static Variant i2(int16_t x)
+    {
+        Variant v(VT_I2);
+        V_I2(&v.v_) = x;
+        return v;
+    }
+    static Variant i4(int32_t x)
+    {
+        Variant v(VT_I4);
+        V_I4(&v.v_) = x;
+        return v;
+    }
+    static Variant r8(double x)
+    {
+        Variant v(VT_R8);
+        V_R8(&v.v_) = x;
+        return v;
+    }
     static Variant empty() { return Variant(VT_EMPTY); }
-    static Variant of(VARTYPE vt, int32_t bits) { Variant v(vt); V_I4(&v.v_) = bits; return v; }
-    static Variant str(const std::u16string &s) { Variant v(VT_BSTR); V_BSTR(&v.v_) = wide(s); return v; }
+    static Variant of(VARTYPE vt, int32_t bits)
+    {
+        Variant v(vt);
+        V_I4(&v.v_) = bits;
+        return v;
+    }
+    static Variant str(const std::u16string &s)
+    {
+        Variant v(VT_BSTR);
+        V_BSTR(&v.v_) = wide(s);
+        return v;
+    }
     static Variant str(const std::string &s) { return str(std::u16string(s.begin(), s.end())); }
     static Variant nullStr() { return Variant(VT_BSTR); }
 
@@ -63,7 +90,8 @@ class Variant {
 };
 
 // A one-dimensional byte array and the host's variable that holds it.
-class ByteArray {
+class ByteArray
+{
   public:
     explicit ByteArray(uint32_t count, uint8_t fill = 0xAA);
     ~ByteArray();

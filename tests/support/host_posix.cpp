@@ -2,7 +2,8 @@
 
 #include "host.h"
 
-namespace host {
+namespace host
+{
 
 ByteArray::ByteArray(uint32_t count, uint8_t fill)
 {

@@ -1,7 +1,8 @@
 // Byte arrays made by oleaut32, as a VB program's ReDim makes them.
 #include "host.h"
 
-namespace host {
+namespace host
+{
 
 ByteArray::ByteArray(uint32_t count, uint8_t fill)
 {

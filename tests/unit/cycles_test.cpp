@@ -5,9 +5,11 @@
 #include "../cycles/resources.h"
 #include "fixture.h"
 
-namespace {
+namespace
+{
 
-class Cycles : public LibraryTest {
+class Cycles : public LibraryTest
+{
   protected:
     // Runs round() kRounds times after a warm-up and checks that descriptors
     // are exactly as before and resident memory stays within the bound. The

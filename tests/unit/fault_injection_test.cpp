@@ -11,15 +11,15 @@
 #include "fixture.h"
 #include "frame/state.h"
 
-namespace {
+namespace
+{
 
 using ondrix::state;
 
 const char *const kFailable[] = {
-    "pcap_findalldevs", "pcap_create",     "pcap_set_snaplen",  "pcap_set_promisc",
-    "pcap_set_timeout", "pcap_set_buffer_size", "pcap_activate", "pcap_setnonblock",
-    "pcap_open_offline", "pcap_dump_open", "pcap_compile",      "pcap_setfilter",
-    "pcap_next_ex",     "pcap_dump_flush", "pcap_sendpacket"};
+    "pcap_findalldevs",     "pcap_create",    "pcap_set_snaplen", "pcap_set_promisc",  "pcap_set_timeout",
+    "pcap_set_buffer_size", "pcap_activate",  "pcap_setnonblock", "pcap_open_offline", "pcap_dump_open",
+    "pcap_compile",         "pcap_setfilter", "pcap_next_ex",     "pcap_dump_flush",   "pcap_sendpacket"};
 
 const char kLibraryText[] = "fake: syntax error in filter expression";
 
@@ -36,7 +36,8 @@ struct Outcome {
     bool idle;        // the capture is over (or never started)
 };
 
-class FaultInjection : public LibraryTest {
+class FaultInjection : public LibraryTest
+{
   protected:
     host::ByteArray big{2048, 0xEE}, tiny{4, 0xEE};
     PacketHeaderRecord hdr{};
@@ -254,16 +255,20 @@ TEST_F(FaultInjection, PacketReadsLeaveTheCaptureAndTheTextAlone)
                 readFails);
     eachFailure({"oxCaptureMemSafe", runningSetup, [this] { return ox.oxCaptureMemSafe(big.var()); }},
                 readFails);
-    eachFailure({"oxCaptureDiskSafe", runningSetup, [this] { return ox.oxCaptureDiskSafe(&hdr); }}, readFails);
+    eachFailure({"oxCaptureDiskSafe", runningSetup, [this] { return ox.oxCaptureDiskSafe(&hdr); }},
+                readFails);
 }
 
 TEST_F(FaultInjection, SendingAndEnding)
 {
     eachFailure({"oxSendPacket", runningSetup, [this] { return ox.oxSendPacket(tiny.var()); }},
-                [](const std::string &) { return Outcome{-1, "", false}; });
+                [](const std::string &) {
+                    return Outcome{-1, "", false};
+                });
     // A dump that can't be written out is reported, and everything is closed anyway.
-    eachFailure({"oxEnd", runningSetup, [] { return ox.oxEnd(); }},
-                [](const std::string &) { return Outcome{-1, text::DumpWriteFailed, true}; });
+    eachFailure({"oxEnd", runningSetup, [] { return ox.oxEnd(); }}, [](const std::string &) {
+        return Outcome{-1, text::DumpWriteFailed, true};
+    });
 }
 
 TEST_F(FaultInjection, ExportsThatCallNothingFailable)

@@ -7,7 +7,8 @@
 
 using host::Variant;
 
-namespace {
+namespace
+{
 
 const ondrix::CaptureSettings &settings() { return ondrix::state.settings; }
 
@@ -17,7 +18,8 @@ std::string snapshot()
     return std::string(reinterpret_cast<const char *>(&settings()), sizeof(ondrix::CaptureSettings));
 }
 
-class Params : public LibraryTest {
+class Params : public LibraryTest
+{
   protected:
     // A refused value changes no setting and not the error text.
     void expectRefused(int32_t code, const Variant &v)

@@ -9,7 +9,8 @@
 
 using host::take;
 
-namespace {
+namespace
+{
 
 struct StdcallProbe {
     int32_t result;
@@ -26,11 +27,21 @@ struct Export {
 };
 
 const Export exportsTable[] = {
-    {1, "OndrixInit", 0},           {2, "oxGetAdapterInfo", 8},       {3, "OndrixTerminate", 0},
-    {4, "oxSetCurrentAdapter", 4},  {5, "oxGetCurrentAdapter", 0},    {6, "oxBegin", 4},
-    {7, "oxEnd", 0},                {8, "oxCaptureMem", 8},           {9, "oxCaptureMemSafe", 4},
-    {10, "oxSetKernelBuffSize", 4}, {11, "oxGetErrorDescription", 0}, {12, "oxCaptureDiskSafe", 4},
-    {13, "oxSetParam", 8},          {14, "oxSendPacket", 4},          {15, "oxCapture", 8},
+    {1, "OndrixInit", 0},
+    {2, "oxGetAdapterInfo", 8},
+    {3, "OndrixTerminate", 0},
+    {4, "oxSetCurrentAdapter", 4},
+    {5, "oxGetCurrentAdapter", 0},
+    {6, "oxBegin", 4},
+    {7, "oxEnd", 0},
+    {8, "oxCaptureMem", 8},
+    {9, "oxCaptureMemSafe", 4},
+    {10, "oxSetKernelBuffSize", 4},
+    {11, "oxGetErrorDescription", 0},
+    {12, "oxCaptureDiskSafe", 4},
+    {13, "oxSetParam", 8},
+    {14, "oxSendPacket", 4},
+    {15, "oxCapture", 8},
     {16, "oxGetAdapterInfoVB5", 12},
 };
 
@@ -46,7 +57,8 @@ template <typename T> uint32_t arg(T *p) { return static_cast<uint32_t>(reinterp
 
 HMODULE ondrixModule() { return GetModuleHandleA("ONDRIX.dll"); }
 
-class Exports : public LibraryTest {
+class Exports : public LibraryTest
+{
   protected:
     // Calls one export through the probe, resolved by name or by ordinal, and
     // checks what a VB caller relies on: the callee popped exactly its own
@@ -62,7 +74,8 @@ class Exports : public LibraryTest {
             return INT32_MIN;
         }
         StdcallProbe p{};
-        ox_stdcall_probe(reinterpret_cast<const void *>(fn), args.data(), static_cast<uint32_t>(args.size()), &p);
+        ox_stdcall_probe(reinterpret_cast<const void *>(fn), args.data(), static_cast<uint32_t>(args.size()),
+                         &p);
         EXPECT_EQ(p.espMoved, 0) << name << " must remove its " << e.argBytes << " bytes of arguments";
         EXPECT_EQ(p.ebx, 0x1BADB002u) << name << " changed EBX";
         EXPECT_EQ(p.esi, 0x5EED5EEDu) << name << " changed ESI";
@@ -76,7 +89,8 @@ class Exports : public LibraryTest {
     {
         fake_add_adapter("eth0", "Adapter 0");
         fake_add_adapter("eth1", nullptr);
-        static const unsigned char frame[60] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 1, 2, 3, 4, 5, 6, 0x08, 0x00};
+        static const unsigned char frame[60] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 1,
+                                                2,    3,    4,    5,    6,    0x08, 0x00};
         for (int i = 0; i < 3; ++i)
             fake_push_packet(frame, sizeof frame, sizeof frame, 5, 7);
 
@@ -113,8 +127,8 @@ class Exports : public LibraryTest {
         EXPECT_EQ(call(byOrdinal, "oxSendPacket", {arg(arr.var())}), 0);
         EXPECT_EQ(fake_sent(0, nullptr, 0), 100);
         EXPECT_EQ(call(byOrdinal, "oxCaptureDiskSafe", {arg(&hdr)}), -1);
-        BSTR text = reinterpret_cast<BSTR>(static_cast<uintptr_t>(
-            static_cast<uint32_t>(call(byOrdinal, "oxGetErrorDescription", {}))));
+        BSTR text = reinterpret_cast<BSTR>(
+            static_cast<uintptr_t>(static_cast<uint32_t>(call(byOrdinal, "oxGetErrorDescription", {}))));
         EXPECT_EQ(take(text), text::NotReady);
         EXPECT_EQ(call(byOrdinal, "oxEnd", {}), 0);
         EXPECT_EQ(call(byOrdinal, "OndrixTerminate", {}), 0);
@@ -145,7 +159,8 @@ TEST_F(Exports, NamesAndOrdinalsReachTheSameSixteenFunctions)
     for (const Export &e : exportsTable) {
         FARPROC named = GetProcAddress(m, e.name);
         ASSERT_NE(named, nullptr) << e.name;
-        EXPECT_EQ(named, GetProcAddress(m, MAKEINTRESOURCEA(e.ordinal))) << e.name << " is not ordinal " << e.ordinal;
+        EXPECT_EQ(named, GetProcAddress(m, MAKEINTRESOURCEA(e.ordinal)))
+            << e.name << " is not ordinal " << e.ordinal;
         char decorated[64];
         std::snprintf(decorated, sizeof decorated, "%s@%u", e.name, static_cast<unsigned>(e.argBytes));
         EXPECT_EQ(GetProcAddress(m, decorated), nullptr) << decorated << " is exported";
@@ -154,15 +169,9 @@ TEST_F(Exports, NamesAndOrdinalsReachTheSameSixteenFunctions)
     EXPECT_EQ(GetProcAddress(m, "DllMain"), nullptr);
 }
 
-TEST_F(Exports, EveryExportCleansItsStackAndKeepsCalleeSavedRegistersByName)
-{
-    session(false);
-}
+TEST_F(Exports, EveryExportCleansItsStackAndKeepsCalleeSavedRegistersByName) { session(false); }
 
-TEST_F(Exports, EveryExportCleansItsStackAndKeepsCalleeSavedRegistersByOrdinal)
-{
-    session(true);
-}
+TEST_F(Exports, EveryExportCleansItsStackAndKeepsCalleeSavedRegistersByOrdinal) { session(true); }
 
 TEST_F(Exports, FailurePathsCleanTheStackToo)
 {

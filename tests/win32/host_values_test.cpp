@@ -8,9 +8,12 @@
 
 using host::take;
 
-namespace {
+namespace
+{
 
-class OleStrings : public LibraryTest {};
+class OleStrings : public LibraryTest
+{
+};
 
 TEST_F(OleStrings, ErrorTextComesBackAsCountedAnsiBytes)
 {
@@ -68,7 +71,8 @@ TEST_F(OleStrings, Vb5SlotsReceiveNewStringsAndLoseTheOldOnes)
     SysFreeString(name);
 }
 
-class OleVariants : public LibraryTest {
+class OleVariants : public LibraryTest
+{
   protected:
     // A variant as VB fills it: VariantInit, then the tag and the value.
     static int setBstr(int32_t code, const wchar_t *text)
@@ -159,7 +163,9 @@ TEST_F(OleVariants, OnlyI2I4AndBstrByValueAreTaken)
 
 // Runs in a process of its own (see CMakeLists.txt): msvcrt reads TZ once, at
 // the first conversion, so the zone must be in the environment before it.
-class FirstClock : public LibraryTest {};
+class FirstClock : public LibraryTest
+{
+};
 
 TEST_F(FirstClock, LocalTimeFollowsTzReadAtTheFirstConversion)
 {

@@ -5,7 +5,8 @@
 // the program's import of OutputDebugStringA to a no-op loses nothing.
 #include <windows.h>
 
-namespace {
+namespace
+{
 void WINAPI discardDebugString(LPCSTR) {}
 } // namespace
 

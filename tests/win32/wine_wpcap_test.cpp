@@ -12,7 +12,8 @@
 #include "api.h"
 #include "host.h"
 
-namespace {
+namespace
+{
 
 std::string error() { return host::take(ox.oxGetErrorDescription()); }
 
@@ -21,10 +22,12 @@ std::string error() { return host::take(ox.oxGetErrorDescription()); }
 // that libpcap needs to open an interface, so live opens can't work there.
 bool underUserModeEmulator()
 {
-    return sizeof(void *) == 4 && GetFileAttributesA("Z:\\proc\\sys\\fs\\binfmt_misc\\ondrix-i386") != INVALID_FILE_ATTRIBUTES;
+    return sizeof(void *) == 4 &&
+           GetFileAttributesA("Z:\\proc\\sys\\fs\\binfmt_misc\\ondrix-i386") != INVALID_FILE_ATTRIBUTES;
 }
 
-class WineWpcap : public ::testing::Test {
+class WineWpcap : public ::testing::Test
+{
   protected:
     void SetUp() override { loadLibraryFresh(); }
     void TearDown() override { unloadLibrary(); }
@@ -46,7 +49,6 @@ class WineWpcap : public ::testing::Test {
         return ox.oxSetParam(code, host::Variant::str(s).get());
     }
 };
-
 
 TEST_F(WineWpcap, ListsTheNamespaceAdaptersUnderNpfNames)
 {
@@ -74,7 +76,8 @@ TEST_F(WineWpcap, LiveBeginSendAndEndOnLoopback)
     ASSERT_GE(lo, 0);
     ASSERT_EQ(ox.oxSetCurrentAdapter(lo), 0);
     if (underUserModeEmulator())
-        GTEST_SKIP() << "32-bit Wine runs under qemu-user here; its AF_PACKET support can't open an interface";
+        GTEST_SKIP()
+            << "32-bit Wine runs under qemu-user here; its AF_PACKET support can't open an interface";
     // Only our own frames, copied out: the capture must bring back what was sent.
     ASSERT_EQ(setText(ParamFilter, "ether proto 0x88b5"), 0);
     ASSERT_EQ(ox.oxSetParam(ParamCaptureMode, host::Variant::i4(ModeCopy).get()), 0);
@@ -118,7 +121,8 @@ TEST_F(WineWpcap, FilterSyntaxErrorReportsTheCaptureLibrarysText)
     ASSERT_GE(count, 1) << error();
     ASSERT_EQ(ox.oxSetCurrentAdapter(loopback(count)), 0);
     if (underUserModeEmulator())
-        GTEST_SKIP() << "32-bit Wine runs under qemu-user here; its AF_PACKET support can't open an interface";
+        GTEST_SKIP()
+            << "32-bit Wine runs under qemu-user here; its AF_PACKET support can't open an interface";
     ASSERT_EQ(setText(ParamFilter, "tcp port and and"), 0);
     EXPECT_EQ(ox.oxBegin(200), -1);
     std::string text = error();
