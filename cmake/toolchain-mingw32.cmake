@@ -1,15 +1,4 @@
-# Cross build of the 32-bit Windows DLL with mingw-w64 (posix thread model:
-# GoogleTest needs std::mutex).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build of the 32-bit Windows DLL, the product.
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(ONDRIX_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${ONDRIX_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ONDRIX_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${ONDRIX_MINGW_PREFIX}-windres)
-set(CMAKE_DLLTOOL ${ONDRIX_MINGW_PREFIX}-dlltool)
-set(CMAKE_OBJDUMP ${ONDRIX_MINGW_PREFIX}-objdump)
-set(CMAKE_FIND_ROOT_PATH /usr/${ONDRIX_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake)

@@ -1,0 +1,14 @@
+# Shared part of the mingw-w64 cross builds; the including toolchain file
+# sets CMAKE_SYSTEM_PROCESSOR and ONDRIX_MINGW_PREFIX first. The posix thread
+# model is used because GoogleTest needs std::mutex.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_C_COMPILER ${ONDRIX_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${ONDRIX_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${ONDRIX_MINGW_PREFIX}-windres)
+set(CMAKE_DLLTOOL ${ONDRIX_MINGW_PREFIX}-dlltool)
+set(CMAKE_OBJDUMP ${ONDRIX_MINGW_PREFIX}-objdump)
+set(CMAKE_FIND_ROOT_PATH /usr/${ONDRIX_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
