@@ -10,19 +10,7 @@
 #include "api.h"
 #include "fake_pcap.h"
 #include "host.h"
-
-namespace text
-{
-inline const std::string InvalidState = "Invalid Operation in current state";
-inline const std::string NotReady = "Adpater not ready for capture: Use ONDRIX.oxBegin first";
-inline const std::string BufferTooSmall = "Buffer to small";
-inline const std::string OpenFailed = "Failed to open Device";
-inline const std::string BadAdapterId = "Adapter ID out of BOUNDS: No adapter with such ID";
-inline const std::string DumpOpenFailed =
-    "Error opening DUMP File, use oxSetParam to set a different filename";
-inline const std::string KernelBufferFailed = "Error setting the selected kernel buffer size";
-inline const std::string DumpWriteFailed = "Error writing DUMP File";
-} // namespace text
+#include "messages.h"
 
 class LibraryTest : public ::testing::Test
 {

@@ -1,4 +1,4 @@
-// What the integration tests share: the library's messages, a reset of its
+// What the integration tests share: a reset of its
 // settings between tests, a temporary folder per test, Ethernet frames, and
 // capture files written and read with libpcap itself.
 #pragma once
@@ -13,17 +13,8 @@
 #include <vector>
 
 #include "host.h"
+#include "messages.h"
 #include "ondrix.h"
-
-namespace text
-{
-inline const std::string NotReady = "Adpater not ready for capture: Use ONDRIX.oxBegin first";
-inline const std::string BadAdapterId = "Adapter ID out of BOUNDS: No adapter with such ID";
-inline const std::string DumpOpenFailed =
-    "Error opening DUMP File, use oxSetParam to set a different filename";
-inline const std::string KernelBufferFailed = "Error setting the selected kernel buffer size";
-inline const std::string DumpWriteFailed = "Error writing DUMP File";
-} // namespace text
 
 using Bytes = std::vector<uint8_t>;
 
