@@ -1,10 +1,67 @@
 Attribute VB_Name = "Ondrix"
 ' ONDRIX: packet capture and packet sending for VB5, VB6 and VBA.
 '
-' Put ONDRIX.dll (and wpcap.dll) next to the program or on the PATH. Results
-' are 0 for success and -1 for failure; the capture calls return 1 for a
-' packet, 0 when the read time-out passed and -1 at the end of a saved file or
-' on failure. After a failure OxErrorText() says why.
+' Results are 0 for success and -1 for failure; the capture calls return 1
+' for a packet, 0 when the read time-out passed and -1 at the end of a saved
+' file or on failure. After a failure OxErrorText() says why.
+'
+' ---- loading: call OndrixLoad first ----
+' Npcap puts wpcap.dll in its own folder (System32\Npcap), which Windows does
+' not search. The first call of any ONDRIX function loads ONDRIX.dll, and
+' where Npcap is installed that way it fails with error 53 ("File not found:
+' ONDRIX.dll") although the file is there. OndrixLoad loads wpcap.dll from
+' Npcap's folder and ONDRIX.dll from the folder you name, so call it before
+' any other ONDRIX function; it returns "" when ready, else a sentence that
+' says what is wrong:
+'
+'     VB6:     msg = OndrixLoad(App.Path)
+'     Excel:   msg = OndrixLoad(ThisWorkbook.Path & "\x64")   ' or "\x86"
+'     Word:    msg = OndrixLoad(ThisDocument.Path & "\x86")
+'     If msg <> "" Then MsgBox msg: Exit Sub
+'
+' VB6 and 32-bit Office need x86\ONDRIX.dll, 64-bit Office x64\ONDRIX.dll;
+' "#If Win64 Then" tells them apart in VBA.
+'
+' ---- receiving packets: the recommended pattern ----
+' Copy mode into a module-level buffer sized once for the largest packet.
+' The array stays VB's own, so it can be kept, erased and resized freely:
+'
+'     Private pkt() As Byte, hdr As PacketHeaderRecord
+'     ReDim pkt(65535)                          ' once; 65536 = the snap length
+'     OxSetNumber ParamCaptureMode, ModeCopy
+'     If oxBegin(100) <> 0 Then MsgBox OxErrorText(): Exit Sub
+'     If oxCapture(pkt, hdr) = 1 Then
+'         ' the packet is pkt(0) to pkt(hdr.capturedLength - 1)
+'     End If
+'
+' Always take the length from hdr.capturedLength: UBound(pkt) is the size of
+' the buffer, not of the packet.
+'
+' ---- the alias pattern (ModeAlias, the default, and oxCaptureMem) ----
+' Alias delivery copies nothing: it points the array at the capture library's
+' own buffer. VB frees an array's memory on Erase, on ReDim, at the End Sub or
+' End Function of the procedure that owns it and at program end, and would
+' then free memory that is not its own (heap corruption, a crash later on).
+' So hand the array back with OxRelease before any of those:
+'
+'     Dim pkt() As Byte, hdr As PacketHeaderRecord, i As Long
+'     OxAliasArray pkt                          ' once, before the first delivery
+'     For i = 1 To 100
+'         If oxCapture(pkt, hdr) = 1 Then       ' ParamCaptureMode = ModeAlias
+'             ' pkt(0) to pkt(hdr.capturedLength - 1), valid until the next call
+'         End If
+'     Next
+'     OxRelease pkt                             ' before Erase, ReDim, End Sub, program end
+'
+' Also on every early way out (Exit Sub, an error handler). A module-level
+' alias array must be released before the program ends (Form_Unload,
+' Workbook_BeforeClose); after End, or a stop in the IDE, it can't be.
+'
+' ---- settings ----
+' Set them with OxSetNumber and OxSetText. oxSetParam itself takes only
+' Integer, Long and String values: a literal True, a Boolean, a Double or a
+' Variant holding one of those is refused with -1 by design, and no error
+' text is left.
 '
 ' The fixed text fields of the records are Byte arrays, so VB does not
 ' convert them; OxAdapterName and OxAdapterDescription turn them into Strings.
@@ -35,13 +92,13 @@ Public Const ParamPromiscuous As Long = 1       ' 0 or 1
 Public Const ParamDumpFileName As Long = 2      ' dump file, or the saved file to read
 Public Const ParamKernelBufferSize As Long = 6  ' driver buffer bytes; 0 or less keeps the default
 Public Const ParamCaptureMode As Long = 8       ' ModeDisk, ModeAlias or ModeCopy
-Public Const ParamFilter As Long = 9            ' filter expression
+Public Const ParamFilter As Long = 9            ' filter expression; once set it can't be removed, only replaced
 Public Const ParamCaptureSource As Long = 10    ' SourceLive or SourceFile
 
 ' ---- delivery modes ----
 Public Const ModeDisk As Long = 1      ' packets go to the dump file
-Public Const ModeAlias As Long = 8     ' the array is pointed at the packet: fast, but never ReDim or Erase it
-Public Const ModeCopy As Long = 100    ' the packet is copied into the array
+Public Const ModeAlias As Long = 8     ' the array is pointed at the packet: OxAliasArray, then OxRelease before VB frees it
+Public Const ModeCopy As Long = 100    ' the packet is copied into the array: the safe choice
 
 ' ---- sources ----
 Public Const SourceLive As Long = 1001   ' the current adapter
@@ -84,6 +141,175 @@ Public Declare Function oxCapture Lib "ONDRIX.dll" (ByRef packet() As Byte, ByRe
 Public Declare Function oxGetAdapterInfoVB5 Lib "ONDRIX.dll" (ByVal index As Long, ByRef name As String, ByRef description As String) As Long
 #End If
 
+' ---- system functions used by the helpers below ----
+' Private, under names of their own, so they never clash with a program's
+' own declarations of the same functions.
+#If VBA7 Then
+Private Declare PtrSafe Function OxLoadLibrary Lib "kernel32" Alias "LoadLibraryA" (ByVal fileName As String) As LongPtr
+Private Declare PtrSafe Function OxLoadLibraryEx Lib "kernel32" Alias "LoadLibraryExA" (ByVal fileName As String, ByVal reserved As LongPtr, ByVal flags As Long) As LongPtr
+Private Declare PtrSafe Function OxLoadLibraryExW Lib "kernel32" Alias "LoadLibraryExW" (ByVal fileName As LongPtr, ByVal reserved As LongPtr, ByVal flags As Long) As LongPtr
+Private Declare PtrSafe Function OxGetFileAttributesW Lib "kernel32" Alias "GetFileAttributesW" (ByVal fileName As LongPtr) As Long
+Private Declare PtrSafe Function OxGetSystemDirectory Lib "kernel32" Alias "GetSystemDirectoryA" (ByVal buffer As String, ByVal size As Long) As Long
+Private Declare PtrSafe Sub OxReadArrayVariable Lib "kernel32" Alias "RtlMoveMemory" (ByRef target As LongPtr, ByRef arrayVariable() As Byte, ByVal bytes As LongPtr)
+Private Declare PtrSafe Sub OxWriteMemory Lib "kernel32" Alias "RtlMoveMemory" (ByVal target As LongPtr, ByRef source As Any, ByVal bytes As LongPtr)
+Private Declare PtrSafe Function OxSafeArrayDestroyData Lib "oleaut32" Alias "SafeArrayDestroyData" (ByVal descriptor As LongPtr) As Long
+#Else
+Private Declare Function OxLoadLibrary Lib "kernel32" Alias "LoadLibraryA" (ByVal fileName As String) As Long
+Private Declare Function OxLoadLibraryEx Lib "kernel32" Alias "LoadLibraryExA" (ByVal fileName As String, ByVal reserved As Long, ByVal flags As Long) As Long
+Private Declare Function OxLoadLibraryExW Lib "kernel32" Alias "LoadLibraryExW" (ByVal fileName As Long, ByVal reserved As Long, ByVal flags As Long) As Long
+Private Declare Function OxGetFileAttributesW Lib "kernel32" Alias "GetFileAttributesW" (ByVal fileName As Long) As Long
+Private Declare Function OxGetSystemDirectory Lib "kernel32" Alias "GetSystemDirectoryA" (ByVal buffer As String, ByVal size As Long) As Long
+Private Declare Sub OxReadArrayVariable Lib "kernel32" Alias "RtlMoveMemory" (ByRef target As Long, ByRef arrayVariable() As Byte, ByVal bytes As Long)
+Private Declare Sub OxWriteMemory Lib "kernel32" Alias "RtlMoveMemory" (ByVal target As Long, ByRef source As Any, ByVal bytes As Long)
+Private Declare Function OxSafeArrayDestroyData Lib "oleaut32" Alias "SafeArrayDestroyData" (ByVal descriptor As Long) As Long
+#End If
+
+Private Const LOAD_WITH_ALTERED_SEARCH_PATH As Long = &H8
+Private Const INVALID_FILE_ATTRIBUTES As Long = -1
+Private Const FILE_ATTRIBUTE_DIRECTORY As Long = &H10
+Private Const ERROR_BAD_EXE_FORMAT As Long = 193
+
+' Where a byte array's descriptor (SAFEARRAY) keeps its data pointer and its
+' element count: after two Integers and two Longs comes the pointer, aligned
+' to its size, then the count of the first dimension. (The Windows tests
+' take these offsets from here, the Win64 branch first, and prove them.)
+#If Win64 Then
+Private Const OxPointerSize As Long = 8
+Private Const OxDataOffset As Long = 16
+Private Const OxCountOffset As Long = 24
+#Else
+Private Const OxPointerSize As Long = 4
+Private Const OxDataOffset As Long = 12
+Private Const OxCountOffset As Long = 16
+#End If
+
+' ---- loading ----
+
+' Loads the pcap library and ONDRIX.dll from folder (the folder that holds
+' ONDRIX.dll, e.g. App.Path). Returns "" when ready, else what is wrong.
+' Call it before any other ONDRIX function. Calling it again does no harm.
+Public Function OndrixLoad(ByVal folder As String) As String
+    Dim sysDir As String, n As Long, dllPath As String, attributes As Long, lastError As Long
+    If folder = "" Then folder = CurDir$   ' ThisWorkbook.Path of a workbook never saved
+    Do While Len(folder) > 1 And Right$(folder, 1) = "\"
+        folder = Left$(folder, Len(folder) - 1)
+    Loop
+
+    ' 1. A wpcap.dll that Windows finds by itself: WinPcap, or Npcap
+    '    installed in its WinPcap API-compatible mode.
+    If OxLoadLibrary("wpcap.dll") = 0 Then
+        ' 2. Npcap's own folder, loaded by full path so that its Packet.dll
+        '    is found beside it. (A 32-bit program asking for System32 gets
+        '    SysWOW64, where the 32-bit Npcap lives.) The process-wide search
+        '    path is left alone: it belongs to the host and its other add-ins.
+        sysDir = String$(260, vbNullChar)
+        n = OxGetSystemDirectory(sysDir, 260)
+        If n <= 0 Or n >= 260 Then
+            OndrixLoad = NpcapMissing()
+            Exit Function
+        End If
+        If OxLoadLibraryEx(Left$(sysDir, n) & "\Npcap\wpcap.dll", 0, LOAD_WITH_ALTERED_SEARCH_PATH) = 0 Then
+            OndrixLoad = NpcapMissing()
+            Exit Function
+        End If
+    End If
+
+    ' 3. ONDRIX.dll by full path, so that no other copy on the search path
+    '    can win. Windows matches its import of wpcap.dll with the one loaded
+    '    above, and VB's Declares then find ONDRIX.dll already loaded. The
+    '    Unicode calls keep folder names that the ANSI code page can't spell.
+    dllPath = folder & "\ONDRIX.dll"
+    ' A missing file and a missing dependency both fail with error 126, so
+    ' look for the file first.
+    attributes = OxGetFileAttributesW(StrPtr(dllPath))
+    If attributes = INVALID_FILE_ATTRIBUTES Or (attributes And FILE_ATTRIBUTE_DIRECTORY) <> 0 Then
+        OndrixLoad = "ONDRIX.dll was not found in " & folder & "."
+        Exit Function
+    End If
+    If OxLoadLibraryExW(StrPtr(dllPath), 0, LOAD_WITH_ALTERED_SEARCH_PATH) = 0 Then
+        lastError = Err.LastDllError
+        If lastError = ERROR_BAD_EXE_FORMAT Then
+            OndrixLoad = "ONDRIX.dll in " & folder & " does not match this program (error 193): " & _
+                         "64-bit Office needs x64\ONDRIX.dll; VB6 and 32-bit Office need x86\ONDRIX.dll."
+        Else
+            OndrixLoad = "ONDRIX.dll in " & folder & " could not be loaded (error " & lastError & ")."
+        End If
+        Exit Function
+    End If
+    OndrixLoad = ""
+End Function
+
+Private Function NpcapMissing() As String
+    NpcapMissing = "Npcap is not installed. Get it from https://npcap.com/ and install it; " & _
+                   "ONDRIX finds it in its own folder, or anywhere when " & _
+                   """Install Npcap in WinPcap API-compatible Mode"" is chosen."
+End Function
+
+' ---- alias arrays ----
+'
+' How: VB passes an array to a Declare'd "ByRef x() As Byte" argument as the
+' address of the array variable, exactly as the ONDRIX exports receive it.
+' RtlMoveMemory declared that way reads the descriptor's address out of the
+' variable, and RtlMoveMemory again writes zeros over the descriptor's data
+' pointer and element count. A descriptor with no data is what VB frees
+' without complaint: Erase, ReDim and End Sub then free only the descriptor.
+' Only those two fields are touched, the same two that alias delivery
+' writes, and no VB-runtime-specific function (such as VarPtrArray) is
+' needed, so it works alike in VB5, VB6 and VBA, 32 and 64-bit.
+
+' The address of the array's descriptor, 0 for an array never given a size.
+#If VBA7 Then
+Private Function OxDescriptor(packet() As Byte) As LongPtr
+    Dim descriptor As LongPtr
+#Else
+Private Function OxDescriptor(packet() As Byte) As Long
+    Dim descriptor As Long
+#End If
+    OxReadArrayVariable descriptor, packet, OxPointerSize
+    OxDescriptor = descriptor
+End Function
+
+' Hands an array that alias delivery pointed at a packet back to VB: it is
+' then empty (UBound -1) and can be erased, resized or left to go out of
+' scope. Call it before Erase, ReDim, the End Sub of the procedure that owns
+' the array, and program end. Use it only on alias arrays: on an array with
+' memory of its own (ReDim'd and never aliased) that memory is never freed.
+Public Sub OxRelease(packet() As Byte)
+#If VBA7 Then
+    Dim descriptor As LongPtr, noData As LongPtr
+#Else
+    Dim descriptor As Long, noData As Long
+#End If
+    Dim noElements As Long
+    descriptor = OxDescriptor(packet)
+    If descriptor = 0 Then Exit Sub   ' never given a size: nothing to hand back
+    ' (Where a Long holds the address, adding the offset can't overflow: no
+    ' descriptor lies in the last bytes below 2 GB.)
+    OxWriteMemory descriptor + OxDataOffset, noData, OxPointerSize
+    OxWriteMemory descriptor + OxCountOffset, noElements, 4
+End Sub
+
+' Prepares a fresh array (Dim packet() As Byte) for alias delivery: it gets
+' a descriptor, which the ONDRIX calls need, but no memory of its own, so
+' that OxRelease leaves nothing behind. (An array ReDim'd by the program
+' would keep its own block forever once OxRelease has dropped its pointer.)
+' Safe to call again on an array that is aliased or already prepared.
+Public Sub OxAliasArray(packet() As Byte)
+#If VBA7 Then
+    Dim descriptor As LongPtr, noData As LongPtr
+#Else
+    Dim descriptor As Long, noData As Long
+#End If
+    Dim noElements As Long
+    OxRelease packet
+    If OxDescriptor(packet) <> 0 Then Exit Sub   ' already has a descriptor, now without data
+    ReDim packet(0)
+    descriptor = OxDescriptor(packet)
+    OxSafeArrayDestroyData descriptor   ' frees the one-byte block ReDim made
+    OxWriteMemory descriptor + OxDataOffset, noData, OxPointerSize
+    OxWriteMemory descriptor + OxCountOffset, noElements, 4
+End Sub
+
 ' ---- helpers ----
 
 ' The text of the last failure.
@@ -93,14 +319,14 @@ End Function
 
 ' A zero-terminated ANSI Byte field as a String.
 Private Function FieldText(field() As Byte) As String
-    Dim i As Long, s As String
+    Dim i As Long, bytes As String
     For i = LBound(field) To UBound(field)
         If field(i) = 0 Then Exit For
     Next
     If i > LBound(field) Then
-        s = StrConv(LeftB$(CStr(field), i - LBound(field)), vbUnicode)
+        bytes = field
+        FieldText = StrConv(LeftB$(bytes, i - LBound(field)), vbUnicode)
     End If
-    FieldText = s
 End Function
 
 ' The adapter name of a record filled by oxGetAdapterInfo.
@@ -113,21 +339,18 @@ Public Function OxAdapterDescription(info As AdapterInfoRecord) As String
     OxAdapterDescription = FieldText(info.description)
 End Function
 
-' Sets a text parameter (file name or filter); returns 0 or -1.
+' Sets a text parameter (ParamDumpFileName, ParamFilter); returns 0 or -1.
+' An empty text is refused.
 Public Function OxSetText(ByVal code As Long, ByVal text As String) As Long
     Dim v As Variant
     v = text
     OxSetText = oxSetParam(code, v)
 End Function
 
-' Sets a numeric parameter; returns 0 or -1.
+' Sets a numeric parameter; returns 0 or -1. Use it for every number and
+' switch: OxSetNumber ParamPromiscuous, 1 (not True, which oxSetParam refuses).
 Public Function OxSetNumber(ByVal code As Long, ByVal number As Long) As Long
     Dim v As Variant
     v = number
     OxSetNumber = oxSetParam(code, v)
-End Function
-
-' The packet delivered by oxCaptureMem: its UBound is the packet's length.
-Public Function OxPacketLength(packet() As Byte) As Long
-    OxPacketLength = UBound(packet) - LBound(packet)
 End Function

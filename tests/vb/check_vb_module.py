@@ -1,109 +1,480 @@
 #!/usr/bin/env python3
-"""Checks include/ondrix.bas against the export table: every Declare names an
-export of ONDRIX.dll with the right number of arguments and argument bytes
-(on 32-bit each ByVal Long or ByRef argument is 4 bytes), both the VBA7 and the
-older branch declare all 16, and the two record Types have their sizes."""
+"""Static checks of the VB files shipped to Windows users, which can't be
+compiled here. All files given are read as one project: the public names of
+the .bas modules are visible everywhere.
+
+Every file: ASCII with CRLF line endings (the VB6 IDE refuses LF, the VBA
+editor imports it wrongly). .bas/.cls/.frm: Option Explicit; balanced
+Sub/Function/Property/If/For/Do/While/With/Select/Type/Enum blocks and #If
+branches; ONDRIX names (ox*, Ondrix*) declared where they are used; calls of
+ONDRIX functions and helpers with the right number of arguments; no
+LongPtr/PtrSafe/LongLong where VB6 compiles, PtrSafe on every Declare where
+VBA7 does. Each check runs for VB6, 32-bit VBA7 and 64-bit VBA7, with the
+#If branches those take. The Declares of ONDRIX.dll must match the export
+table and the record Types their sizes. .vbp: the files it names exist.
+
+  check_vb_module.py FILE...
+  check_vb_module.py --expect-failures DIR LIBRARY.bas
+      each DIR/* must fail, together with LIBRARY, with the reason its first
+      line names: ' expect: <text>"""
+import os
 import re
 import sys
 
-EXPORTS = {  # name: (ordinal, argument bytes, returns a string)
-    "OndrixInit": (1, 0, False), "oxGetAdapterInfo": (2, 8, False), "OndrixTerminate": (3, 0, False),
-    "oxSetCurrentAdapter": (4, 4, False), "oxGetCurrentAdapter": (5, 0, False), "oxBegin": (6, 4, False),
-    "oxEnd": (7, 0, False), "oxCaptureMem": (8, 8, False), "oxCaptureMemSafe": (9, 4, False),
-    "oxSetKernelBuffSize": (10, 4, False), "oxGetErrorDescription": (11, 0, True),
-    "oxCaptureDiskSafe": (12, 4, False), "oxSetParam": (13, 8, False), "oxSendPacket": (14, 4, False),
-    "oxCapture": (15, 8, False), "oxGetAdapterInfoVB5": (16, 12, False),
+EXPORTS = {  # name: (argument bytes on 32-bit, returns a string)
+    "OndrixInit": (0, False), "oxGetAdapterInfo": (8, False), "OndrixTerminate": (0, False),
+    "oxSetCurrentAdapter": (4, False), "oxGetCurrentAdapter": (0, False), "oxBegin": (4, False),
+    "oxEnd": (0, False), "oxCaptureMem": (8, False), "oxCaptureMemSafe": (4, False),
+    "oxSetKernelBuffSize": (4, False), "oxGetErrorDescription": (0, True), "oxCaptureDiskSafe": (4, False),
+    "oxSetParam": (8, False), "oxSendPacket": (4, False), "oxCapture": (8, False),
+    "oxGetAdapterInfoVB5": (12, False),
 }
-SIZES = {"Byte": 1, "Integer": 2, "Long": 4}
-EXPECTED_TYPES = {"AdapterInfoRecord": 516, "PacketHeaderRecord": 24}
+TYPE_SIZES = {"AdapterInfoRecord": 516, "PacketHeaderRecord": 24}
+CONFIGS = {"VB6": {"win32": -1}, "VBA7 32-bit": {"vba7": -1, "win32": -1},
+           "VBA7 64-bit": {"vba7": -1, "win32": -1, "win64": -1}}
+ONDRIX_NAME = re.compile(r"(?i)(ox|ondrix)[a-z0-9_]*$")
+TOKEN = re.compile(r'"(?:[^"]|"")*"|&[HO][0-9A-F]+&?|\d[\w.]*|[A-Za-z_]\w*[$%&!#@]?|:=|<>|<=|>=|\S', re.I)
+MODIFIERS = ("public", "private", "friend", "static", "global")
+OPENERS = {"sub": "sub", "function": "function", "property": "property", "for": "for", "do": "do",
+           "while": "while", "with": "with", "select": "select", "type": "type", "enum": "enum"}
+CLOSERS = {"loop": "do", "wend": "while"}
 
 
-def arg_bytes(arg, errors, where):
-    m = re.fullmatch(r"\s*(ByVal|ByRef)\s+(\w+)(\(\))?\s+As\s+(\w+)\s*", arg)
-    if not m:
-        errors.append(f"{where}: every argument needs ByVal or ByRef and a type: {arg!r}")
-        return 0
-    by, _, is_array, vb_type = m.groups()
-    if by == "ByVal" and (is_array or vb_type not in ("Long",)):
-        errors.append(f"{where}: a ByVal argument must be a Long: {arg!r}")
-    return 4
-
-
-def type_size(body, errors, name):
-    size, widest = 0, 1
-    for line in body:
-        line = line.split("'")[0].strip()
-        if not line:
+def code_lines(raw):
+    """(line number, text) of the logical lines: continuations joined,
+    comments dropped."""
+    out, pending, first = [], "", 0
+    for n, line in enumerate(raw.split("\r\n"), 1):
+        if not pending:
+            first = n
+        if line.endswith(" _"):
+            pending += line[:-1]
             continue
-        m = re.fullmatch(r"(\w+)(?:\((\d+)\s+To\s+(\d+)\))?\s+As\s+(\w+)", line)
-        if not m or m.group(4) not in SIZES:
-            errors.append(f"Type {name}: can't size member {line!r}")
-            continue
-        count = int(m.group(3)) - int(m.group(2)) + 1 if m.group(2) else 1
-        width = SIZES[m.group(4)]
-        size = (size + width - 1) // width * width  # VB aligns members to their size
-        size += count * width
-        widest = max(widest, width)
-    return (size + widest - 1) // widest * widest
+        line, pending = pending + line, ""
+        text, i, in_str = [], 0, False
+        while i < len(line):
+            c = line[i]
+            if c == '"':
+                in_str = not in_str
+            elif c == "'" and not in_str:
+                break
+            text.append(c)
+            i += 1
+        s = "".join(text).strip()
+        if re.match(r"(?i)rem(\s|$)", s):
+            s = ""
+        out.append((first, s))
+    return out
 
 
-def main(path):
-    text = open(path, encoding="ascii").read()
-    errors = []
-    branches = {"VBA7": {}, "older": {}}
-    branch = None
-    for n, line in enumerate(text.splitlines(), 1):
-        s = line.strip()
-        if s.startswith("#If VBA7"):
-            branch = "VBA7"
-        elif s.startswith("#Else"):
-            branch = "older"
-        elif s.startswith("#End If"):
-            branch = None
-        m = re.match(r"Public Declare (PtrSafe )?Function (\w+) Lib \"(\S+)\" \((.*)\) As (\w+)$", s)
-        if not m:
-            if "Declare" in s and not s.startswith("'"):
-                errors.append(f"line {n}: unrecognised Declare: {s}")
-            continue
-        ptrsafe, name, lib, args, result = m.groups()
-        where = f"line {n} {name}"
-        if branch is None:
-            errors.append(f"{where}: Declare outside the #If VBA7 branches")
-            continue
-        if (branch == "VBA7") != bool(ptrsafe):
-            errors.append(f"{where}: PtrSafe belongs in the VBA7 branch only")
-        if lib != "ONDRIX.dll":
-            errors.append(f"{where}: Lib must be ONDRIX.dll")
-        if name not in EXPORTS:
-            errors.append(f"{where}: not an export of ONDRIX.dll")
-            continue
-        _, want_bytes, returns_string = EXPORTS[name]
-        arglist = [a for a in args.split(",") if a.strip()]
-        got = sum(arg_bytes(a, errors, where) for a in arglist)
-        if got != want_bytes:
-            errors.append(f"{where}: {len(arglist)} argument(s), {got} bytes; the export takes {want_bytes}")
-        if result != ("String" if returns_string else "Long"):
-            errors.append(f"{where}: returns {result}")
-        branches[branch][name] = n
-    for branch, names in branches.items():
-        missing = set(EXPORTS) - set(names)
-        if missing:
-            errors.append(f"{branch} branch lacks: {', '.join(sorted(missing))}")
+def split_statements(s):
+    """Statements of a line, split at ':' (not ':=', not in strings)."""
+    pieces, start, in_str = [], 0, False
+    for i, c in enumerate(s):
+        if c == '"':
+            in_str = not in_str
+        elif c == ":" and not in_str and s[i + 1:i + 2] != "=":
+            pieces.append(s[start:i])
+            start = i + 1
+    return [p.strip() for p in pieces + [s[start:]] if p.strip()]
 
-    for name, want in EXPECTED_TYPES.items():
-        m = re.search(rf"Public Type {name}\n(.*?)End Type", text, re.S)
-        if not m:
-            errors.append(f"Type {name} missing")
-            continue
-        got = type_size(m.group(1).splitlines(), errors, name)
+
+def top_level_args(tokens):
+    """Arguments in a token list, split at commas outside parentheses."""
+    args, depth, current = [], 0, []
+    for t in tokens:
+        if t == "(":
+            depth += 1
+        elif t == ")":
+            depth -= 1
+        if t == "," and depth == 0:
+            args.append(current)
+            current = []
+        else:
+            current.append(t)
+    if current or args:
+        args.append(current)
+    return args
+
+
+def matching(tokens, i):
+    """Index of the ')' that closes tokens[i] == '('."""
+    depth = 0
+    for j in range(i, len(tokens)):
+        depth += {"(": 1, ")": -1}.get(tokens[j], 0)
+        if depth == 0:
+            return j
+    return len(tokens)
+
+
+def params(text):
+    """(required, most) arguments of a parameter list, most None for ParamArray."""
+    args = [a for a in top_level_args(TOKEN.findall(text)) if a]
+    required = sum(1 for a in args if a[0].lower() not in ("optional", "paramarray"))
+    return required, None if any(a[0].lower() == "paramarray" for a in args) else len(args)
+
+
+def bare(name):
+    return name.rstrip("$%&!#@").lower()
+
+
+class File:
+    def __init__(self, path, errors):
+        self.path, self.name = path, os.path.basename(path)
+        self.kind = os.path.splitext(path)[1].lower()
+        self.err = lambda msg: errors.append(f"{self.name}: {msg}")
+        self.raw = open(path, "rb").read()
+        if b"\n" in self.raw.replace(b"\r\n", b"") or b"\r" in self.raw.replace(b"\r\n", b""):
+            self.err("LF line endings: VB files need CRLF")
+        try:
+            text = self.raw.decode("ascii")
+        except UnicodeDecodeError:
+            self.err("not ASCII")
+            text = self.raw.decode("latin-1")
+        self.text = text.replace("\r\n", "\n").replace("\r", "\n").replace("\n", "\r\n")
+        self.module_name, self.controls, self.code = None, set(), []
+        if self.kind in (".bas", ".cls", ".frm"):
+            self.split_header()
+
+    def split_header(self):
+        lines = code_lines(self.text)
+        depth, start = 0, 0
+        for i, (n, s) in enumerate(lines):
+            m = re.match(r'Attribute VB_Name = "(\w+)"', s)
+            if m:
+                self.module_name, start = m.group(1), i + 1
+                while start < len(lines) and lines[start][1].startswith("Attribute VB_"):
+                    start += 1
+                break
+            if re.match(r"Begin\s+\w+\.\w+\s+(\w+)", s):  # designer controls
+                self.controls.add(s.split()[2].lower())
+            if re.match(r"Begin(Property)?\b", s):
+                depth += 1
+            elif re.match(r"End(Property)?$", s):
+                depth -= 1
+        if self.module_name is None:
+            self.err("no Attribute VB_Name line")
+        if depth:
+            self.err("unbalanced Begin/End in the form's designer section")
+        self.code = lines[start:]
+        if not any(s.lower() == "option explicit" for _, s in self.code):
+            self.err("missing Option Explicit")
+
+    def active(self, config):
+        """The code lines that compile in config, or None after reporting bad #If nesting."""
+        out, stack = [], []  # per #If: [this branch compiles, an earlier branch was taken]
+        for n, s in self.code:
+            low = s.lower()
+            m = re.match(r"#(else)?if\s+(.*)\s+then$", low)
+            outer = not stack or stack[-1][0]  # whether the code around a new #If compiles
+            if (m and m.group(1)) or low in ("#else", "#end if"):
+                if not stack:
+                    self.err(f"line {n}: {s} without #If")
+                    return None
+                outer = len(stack) < 2 or stack[-2][0]
+            if m and not m.group(1):
+                taken = evaluate(m.group(2), config)
+                stack.append([outer and taken, taken])
+            elif m:
+                taken = not stack[-1][1] and evaluate(m.group(2), config)
+                stack[-1] = [outer and taken, stack[-1][1] or taken]
+            elif low == "#else":
+                stack[-1] = [outer and not stack[-1][1], True]
+            elif low == "#end if":
+                stack.pop()
+            elif (not stack or stack[-1][0]) and s:
+                out.append((n, s))
+        if stack:
+            self.err("#If without #End If")
+            return None
+        return out
+
+
+def evaluate(expr, config):
+    py = []
+    for t in TOKEN.findall(expr):
+        low = t.lower()
+        py.append({"not": " not ", "and": " and ", "or": " or ", "=": "==", "<>": "!=", "true": "-1",
+                   "false": "0"}.get(low, str(config.get(low, 0)) if re.match(r"[a-z_]", low) else t))
+    return bool(eval("".join(py), {"__builtins__": {}}))
+
+
+class Project:
+    def __init__(self, files):
+        self.files = files
+
+    def check(self):
+        for f in self.files:
+            if f.kind == ".vbp":
+                self.check_project(f)
+        for label, config in CONFIGS.items():
+            active = {f: f.active(config) for f in self.files if f.kind != ".vbp"}
+            if None in active.values():
+                return
+            names = {f: self.declarations(f, lines, label) for f, lines in active.items()}
+            public = {}
+            for f in self.files:
+                if f.kind == ".bas" and f in names:
+                    public.update(names[f]["public"])
+            for f, lines in active.items():
+                visible = dict(public)
+                visible.update(names[f]["own"])
+                self.check_code(f, lines, visible, label)
+
+    def check_project(self, f):
+        base = os.path.dirname(f.path)
+        for n, line in enumerate(f.text.split("\r\n"), 1):
+            m = re.match(r"(Form|Module|Class)=(?:(\w+);\s*)?(.+)$", line)
+            if not m:
+                continue
+            path = os.path.normpath(os.path.join(base, m.group(3).strip().replace("\\", "/")))
+            if not os.path.isfile(path):
+                f.err(f"line {n}: {m.group(3)} not found")
+                continue
+            named = [g for g in self.files if os.path.abspath(g.path) == os.path.abspath(path)]
+            if not named:
+                f.err(f"line {n}: {m.group(3)} is not among the files checked")
+            elif m.group(2) and named[0].module_name != m.group(2):
+                f.err(f"line {n}: the module is named {named[0].module_name}, not {m.group(2)}")
+
+    def declarations(self, f, lines, label):
+        """Names declared in f: {'public': {name: arity or None}, 'own': {...}}."""
+        public, own = {}, {c: None for c in f.controls}
+        if f.module_name:
+            public[f.module_name.lower()] = own[f.module_name.lower()] = None
+        declared = {}
+        in_type = False
+        for n, s in lines:
+            tokens = TOKEN.findall(s)
+            low = [t.lower() for t in tokens]
+            i = 1 if low and low[0] in MODIFIERS else 0
+            private = i == 1 and low[0] == "private"
+            rest = low[i:]
+            if in_type:
+                in_type = not (low[:2] in (["end", "type"], ["end", "enum"]))
+                if in_type and rest:
+                    own.setdefault(bare(tokens[i]), None)  # Enum members; Type members are harmless
+                continue
+            arity = None
+            if rest[:1] == ["declare"]:
+                m = re.match(r"(?i)(?:(Public|Private)\s+)?Declare\s+(PtrSafe\s+)?(Function|Sub)\s+(\w+)\s+"
+                             r'Lib\s+"([^"]*)"\s+(?:Alias\s+"[^"]*"\s+)?\((.*)\)(?:\s+As\s+(\w+))?$', s)
+                if not m:
+                    f.err(f"line {n}: unrecognised Declare: {s}")
+                    continue
+                self.check_declare(f, n, m, label)
+                name, arity = m.group(4), params(m.group(6))
+                declared[name] = m.group(5)
+            elif rest[:1] in (["sub"], ["function"]) or rest[:2] in (["property", "get"], ["property", "let"],
+                                                                      ["property", "set"]):
+                m = re.match(r"(?i).*?\b(?:Sub|Function|Get|Let|Set)\s+(\w+[$%&!#@]?)\s*\((.*)\)", s)
+                if not m:
+                    continue
+                name, arity = m.group(1), params(m.group(2))
+                for a in top_level_args(TOKEN.findall(m.group(2))):
+                    names = [t for t in a if t.lower() not in ("byval", "byref", "optional", "paramarray")]
+                    if names:
+                        own.setdefault(bare(names[0]), None)
+            elif rest[:1] in (["type"], ["enum"]):
+                in_type = True
+                name = tokens[i + 1]
+            elif (rest[:1] == ["const"]) or (i == 1 and rest) or low[:1] in (["dim"], ["redim"]):
+                skip = i + (1 if rest[:1] == ["const"] or low[:1] in (["dim"], ["redim"]) else 0)
+                if low[skip:skip + 1] == ["preserve"]:
+                    skip += 1
+                shared = f.kind == ".bas" and low[0] in ("public", "global")
+                for a in top_level_args(tokens[skip:]):
+                    a = [t for t in a if t.lower() != "withevents"]
+                    if a:
+                        own.setdefault(bare(a[0]), None)
+                        if shared:
+                            public.setdefault(bare(a[0]), None)
+                continue
+            else:
+                continue
+            key = bare(name)
+            if f.kind != ".bas" or private:
+                own[key] = arity
+            else:
+                public[key] = own[key] = arity
+        if f.kind == ".bas" and any(lib.lower() == "ondrix.dll" for lib in declared.values()):
+            missing = set(EXPORTS) - {k for k, v in declared.items() if v.lower() == "ondrix.dll"}
+            if missing:
+                f.err(f"{label}: lacks the Declares of {', '.join(sorted(missing))}")
+            self.check_types(f)
+        return {"public": public, "own": own}
+
+    def check_declare(self, f, n, m, label):
+        where = f"line {n} {m.group(4)}"
+        if label == "VB6" and m.group(2):
+            f.err(f"{where}: PtrSafe where VB6 compiles (put it in the #If VBA7 branch)")
+        if label != "VB6" and not m.group(2):
+            f.err(f"{where}: a Declare without PtrSafe where VBA7 compiles")
+        if m.group(5).lower() != "ondrix.dll":
+            if (m.group(1) or "").lower() != "private":
+                f.err(f"{where}: a system function must be declared Private")
+            return
+        if m.group(4) not in EXPORTS:
+            f.err(f"{where}: not an export of ONDRIX.dll")
+            return
+        want, returns_string = EXPORTS[m.group(4)]
+        got = 0
+        for arg in [a for a in m.group(6).split(",") if a.strip()]:
+            a = re.fullmatch(r"\s*(ByVal|ByRef)\s+(\w+)(\(\))?\s+As\s+(\w+)\s*", arg)
+            if not a:
+                f.err(f"{where}: every argument needs ByVal or ByRef and a type: {arg!r}")
+            elif a.group(1) == "ByVal" and (a.group(3) or a.group(4) != "Long"):
+                f.err(f"{where}: a ByVal argument must be a Long: {arg!r}")
+            got += 4
         if got != want:
-            errors.append(f"Type {name} is {got} bytes, not {want}")
+            f.err(f"{where}: {got} bytes of arguments; the export takes {want}")
+        if m.group(7) != ("String" if returns_string else "Long"):
+            f.err(f"{where}: returns {m.group(7)}")
 
+    def check_types(self, f):
+        sizes = {"Byte": 1, "Integer": 2, "Long": 4}
+        for name, want in TYPE_SIZES.items():
+            m = re.search(rf"Public Type {name}\r\n(.*?)End Type", f.text, re.S)
+            if not m:
+                f.err(f"Type {name} missing")
+                continue
+            size, widest = 0, 1
+            for line in m.group(1).split("\r\n"):
+                line = line.split("'")[0].strip()
+                t = re.fullmatch(r"(\w+)(?:\((\d+)\s+To\s+(\d+)\))?\s+As\s+(\w+)", line)
+                if line and (not t or t.group(4) not in sizes):
+                    f.err(f"Type {name}: can't size member {line!r}")
+                if not line or not t or t.group(4) not in sizes:
+                    continue
+                width = sizes[t.group(4)]
+                count = int(t.group(3)) - int(t.group(2)) + 1 if t.group(2) else 1
+                size = (size + width - 1) // width * width + count * width  # members align to their size
+                widest = max(widest, width)
+            size = (size + widest - 1) // widest * widest
+            if size != want:
+                f.err(f"Type {name} is {size} bytes, not {want}")
+
+    def check_code(self, f, lines, visible, label):
+        stack = []
+        for n, s in lines:
+            for piece in split_statements(s):
+                self.check_calls(f, n, piece, visible)
+                tokens = [t.lower() for t in TOKEN.findall(piece)]
+                if label == "VB6":
+                    for t in ("longptr", "ptrsafe", "longlong"):
+                        if t in tokens:
+                            f.err(f"line {n}: {t} where VB6 compiles (put it in an #If VBA7 branch)")
+                self.track_blocks(f, n, tokens, stack)
+        for n, kind in stack:
+            f.err(f"line {n}: {kind.capitalize()} block not closed")
+
+    def track_blocks(self, f, n, t, stack):
+        def close(kind, what):
+            if not stack or stack[-1][1] != kind:
+                top = f"the {stack[-1][1].capitalize()} of line {stack[-1][0]}" if stack else "nothing"
+                f.err(f"line {n}: {what} closes {top}")
+            if stack:
+                stack.pop()  # either way, so that one fault is reported once
+
+        if not t or t[0] in ("exit", "declare") or (t[0] in MODIFIERS and t[1:2] == ["declare"]):
+            return
+        if t[0] in MODIFIERS and len(t) > 1 and t[1] in ("sub", "function", "property", "type", "enum"):
+            t = t[1:]
+        if t[0] == "if":
+            if t[-1] == "then":
+                stack.append((n, "if"))
+        elif t[0] == "elseif" or t == ["else"]:
+            if not stack or stack[-1][1] != "if":
+                f.err(f"line {n}: {t[0].capitalize()} outside an If block")
+        elif t[0] == "case":
+            if not stack or stack[-1][1] != "select":
+                f.err(f"line {n}: Case outside a Select block")
+        elif t[0] == "end" and len(t) > 1 and t[1] in set(OPENERS.values()) | {"if"}:
+            close(t[1], f"End {t[1].capitalize()}")
+        elif t[0] == "next":
+            for _ in range(max(1, len([x for x in t[1:] if x != ","]))):
+                close("for", "Next")
+        elif t[0] in CLOSERS:
+            close(CLOSERS[t[0]], t[0].capitalize())
+        elif t[0] in OPENERS:
+            stack.append((n, OPENERS[t[0]]))
+
+    def check_calls(self, f, n, piece, visible):
+        tokens = TOKEN.findall(piece)
+        low = [t.lower() for t in tokens]
+        if "declare" in low[:2] or (any(k in low[:3] for k in ("sub", "function", "property")) and "(" in low):
+            return  # a Declare or a procedure's header: its names were collected
+        starts = {0} | {i + 1 for i, t in enumerate(low) if t in ("then", "else", "call")}
+        for i, t in enumerate(tokens):
+            if not ONDRIX_NAME.match(bare(t)) or (i and tokens[i - 1] in (".", "!")):
+                continue
+            if bare(t) not in visible:
+                f.err(f"line {n}: undeclared ONDRIX name {t}")
+                continue
+            if visible[bare(t)] is None:
+                continue  # a constant, variable or Type
+            after = tokens[i + 1:]
+            # A single-line If's Else ends a statement call.
+            depth, end = 0, len(after)
+            for k, x in enumerate(after):
+                depth += {"(": 1, ")": -1}.get(x, 0)
+                if depth == 0 and x.lower() == "else":
+                    end = k
+                    break
+            after = after[:end]
+            inner = top_level_args(after[1:matching(after, 0)]) if after[:1] == ["("] else []
+            if i and low[i - 1] == "call":
+                args = inner
+            elif i in starts:
+                if after[:1] == ["="]:
+                    continue  # the function's result being set
+                args = top_level_args(after)
+                if after[:1] == ["("] and matching(after, 0) == len(after) - 1 and len(inner) > 1:
+                    f.err(f"line {n}: {t} (a, b) as a statement: drop the parentheses or use Call")
+                    continue
+            else:
+                args = inner
+            least, most = visible[bare(t)]
+            if len(args) < least or (most is not None and len(args) > most):
+                want = f"{least}" if least == most else f"{least} to {most}"
+                f.err(f"line {n}: {t} takes {want} argument(s), given {len(args)}")
+
+
+def check(paths):
+    errors = []
+    files = [File(p, errors) for p in paths]
+    Project(files).check()
+    return list(dict.fromkeys(errors))
+
+
+def expect_failures(folder, library):
+    failed = 0
+    for name in sorted(os.listdir(folder)):
+        path = os.path.join(folder, name)
+        first = open(path, "rb").readline().decode("ascii", "replace")
+        m = re.match(r"'\s*expect:\s*(.+?)\s*$", first)
+        if not m:
+            print(f"FAIL: {name}: first line must be ' expect: <reason>")
+            failed += 1
+            continue
+        errors = check([library, path])
+        if not any(m.group(1) in e for e in errors):
+            print(f"FAIL: {name}: expected a failure naming {m.group(1)!r}, got: {errors or 'none'}")
+            failed += 1
+        else:
+            print(f"ok: {name}: {next(e for e in errors if m.group(1) in e)}")
+    return 1 if failed else 0
+
+
+def main(argv):
+    if argv[:1] == ["--expect-failures"]:
+        return expect_failures(argv[1], argv[2])
+    errors = check(argv)
     for e in errors:
         print("FAIL:", e)
-    print(f"{len(EXPORTS)} exports, {len(EXPECTED_TYPES)} types checked: {'ok' if not errors else 'errors'}")
+    print(f"{len(argv)} file(s) checked: {'ok' if not errors else 'errors'}")
     return 1 if errors else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))
+    sys.exit(main(sys.argv[1:]))

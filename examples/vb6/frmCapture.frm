@@ -1,0 +1,245 @@
+VERSION 5.00
+Begin VB.Form frmCapture 
+   Caption         =   "ONDRIX capture"
+   ClientHeight    =   6600
+   ClientLeft      =   60
+   ClientTop       =   450
+   ClientWidth     =   9600
+   LinkTopic       =   "Form1"
+   ScaleHeight     =   6600
+   ScaleWidth      =   9600
+   StartUpPosition =   3  'Windows Default
+   Begin VB.Timer tmrPoll 
+      Enabled         =   0   'False
+      Interval        =   20
+      Left            =   9000
+      Top             =   6000
+   End
+   Begin VB.ComboBox cboAdapter 
+      Height          =   315
+      Left            =   1080
+      Style           =   2  'Dropdown List
+      TabIndex        =   1
+      Top             =   120
+      Width           =   8400
+   End
+   Begin VB.TextBox txtFilter 
+      Height          =   315
+      Left            =   1080
+      TabIndex        =   3
+      Top             =   540
+      Width           =   5880
+   End
+   Begin VB.CommandButton cmdStart 
+      Caption         =   "&Start"
+      Default         =   -1  'True
+      Height          =   375
+      Left            =   7080
+      TabIndex        =   4
+      Top             =   510
+      Width           =   1140
+   End
+   Begin VB.CommandButton cmdStop 
+      Caption         =   "S&top"
+      Enabled         =   0   'False
+      Height          =   375
+      Left            =   8340
+      TabIndex        =   5
+      Top             =   510
+      Width           =   1140
+   End
+   Begin VB.ListBox lstPackets 
+      BeginProperty Font 
+         Name            =   "Courier New"
+         Size            =   9
+         Charset         =   0
+         Weight          =   400
+         Underline       =   0   'False
+         Italic          =   0   'False
+         Strikethrough   =   0   'False
+      EndProperty
+      Height          =   4920
+      Left            =   120
+      TabIndex        =   6
+      Top             =   1020
+      Width           =   9360
+   End
+   Begin VB.Label lblAdapter 
+      Caption         =   "&Adapter:"
+      Height          =   255
+      Left            =   120
+      TabIndex        =   0
+      Top             =   160
+      Width           =   900
+   End
+   Begin VB.Label lblFilter 
+      Caption         =   "&Filter:"
+      Height          =   255
+      Left            =   120
+      TabIndex        =   2
+      Top             =   580
+      Width           =   900
+   End
+   Begin VB.Label lblStatus 
+      Height          =   435
+      Left            =   120
+      TabIndex        =   7
+      Top             =   6060
+      Width           =   9360
+   End
+End
+Attribute VB_Name = "frmCapture"
+Attribute VB_GlobalNameSpace = False
+Attribute VB_Creatable = False
+Attribute VB_PredeclaredId = True
+Attribute VB_Exposed = False
+' ONDRIX from VB6: lists the adapters, captures with a filter and lists each
+' packet's time, lengths and first bytes. Put x86\ONDRIX.dll in this folder
+' (App.Path); the project takes ondrix.bas from the include folder.
+Option Explicit
+
+' Copy mode into a buffer the program owns, sized once for the largest
+' packet (the snap length, 65536 bytes): VB may keep, erase or resize it
+' freely, unlike an array that alias delivery points at a packet.
+Private pkt() As Byte
+Private hdr As PacketHeaderRecord
+Private loaded As Boolean      ' ONDRIX.dll is loaded: oxEnd and OndrixTerminate at the end
+Private capturing As Boolean
+
+Private Const ReadTimeoutMs As Long = 50     ' the driver hands packets over at the latest after this
+Private Const PacketsPerTick As Long = 200   ' then the UI gets its turn
+Private Const BytesShown As Long = 16
+Private Const MaxListed As Long = 2000       ' a ListBox holds at most 32767 lines
+
+Private Sub Form_Load()
+    Dim msg As String, n As Long, i As Long, adapterName As String, adapterDescription As String
+    ReDim pkt(65535)
+
+    ' Before any other ONDRIX call: finds Npcap where Windows does not look.
+    msg = OndrixLoad(App.Path)
+    If msg <> "" Then
+        cmdStart.Enabled = False
+        ShowStatus msg
+        Exit Sub
+    End If
+    loaded = True
+
+    n = OndrixInit()
+    If n < 0 Then
+        cmdStart.Enabled = False
+        ShowStatus "The adapters can't be listed: " & OxErrorText()
+        Exit Sub
+    End If
+    For i = 0 To n - 1
+        If oxGetAdapterInfoVB5(i, adapterName, adapterDescription) = 0 Then
+            If adapterDescription = "" Then adapterDescription = adapterName
+            cboAdapter.AddItem adapterDescription
+            cboAdapter.ItemData(cboAdapter.NewIndex) = i
+        End If
+    Next
+    If cboAdapter.ListCount = 0 Then
+        cmdStart.Enabled = False
+        ShowStatus "No adapters found. Is Npcap installed? If it was installed for administrators only, run this program as administrator."
+        Exit Sub
+    End If
+    cboAdapter.ListIndex = 0
+    ShowStatus n & " adapter(s). Choose one, type a filter if you like (e.g. tcp port 443) and press Start."
+End Sub
+
+Private Sub cmdStart_Click()
+    Dim expression As String
+    If capturing Or cboAdapter.ListIndex < 0 Then Exit Sub
+    If oxSetCurrentAdapter(cboAdapter.ItemData(cboAdapter.ListIndex)) <> 0 Then
+        ShowStatus "oxSetCurrentAdapter failed: " & OxErrorText()
+        Exit Sub
+    End If
+    OxSetNumber ParamCaptureMode, ModeCopy
+    ' An empty box keeps the filter of an earlier start: the library can
+    ' replace a filter but not remove it.
+    expression = Trim$(txtFilter.Text)
+    If expression <> "" Then
+        If OxSetText(ParamFilter, expression) <> 0 Then
+            ShowStatus "The filter is too long."
+            Exit Sub
+        End If
+    End If
+    If oxBegin(ReadTimeoutMs) <> 0 Then
+        ShowStatus "oxBegin failed: " & OxErrorText()
+        Exit Sub
+    End If
+    capturing = True
+    lstPackets.Clear
+    cboAdapter.Enabled = False
+    cmdStart.Enabled = False
+    cmdStop.Enabled = True
+    tmrPoll.Enabled = True
+    ShowStatus "Capturing..."
+End Sub
+
+Private Sub cmdStop_Click()
+    StopCapture "Stopped."
+End Sub
+
+' Takes what has arrived. A read that finds no packet returns 0 after the
+' read time-out, so the UI never waits longer than that.
+Private Sub tmrPoll_Timer()
+    Dim i As Long, result As Long
+    For i = 1 To PacketsPerTick
+        result = oxCapture(pkt, hdr)
+        If result = 1 Then
+            ListPacket
+        ElseIf result = 0 Then
+            Exit For
+        Else
+            StopCapture "oxCapture failed: " & OxErrorText()
+            Exit For
+        End If
+    Next
+End Sub
+
+' One line: local time, captured/wire length, the first bytes in hex. The
+' packet's length is hdr.capturedLength; UBound(pkt) is the buffer's.
+Private Sub ListPacket()
+    Dim entry As String, i As Long, shown As Long
+    entry = Format$(hdr.hour, "00") & ":" & Format$(hdr.minute, "00") & ":" & Format$(hdr.second, "00") & _
+            "." & Format$(hdr.microseconds, "000000") & "  " & _
+            Right$(Space$(5) & CStr(hdr.capturedLength), 5) & "/" & Left$(CStr(hdr.wireLength) & Space$(5), 5) & " "
+    shown = hdr.capturedLength
+    If shown > BytesShown Then shown = BytesShown
+    For i = 0 To shown - 1
+        entry = entry & " " & Right$("0" & Hex$(pkt(i)), 2)
+    Next
+    lstPackets.AddItem entry
+    If lstPackets.ListCount > MaxListed Then lstPackets.RemoveItem 0
+    lstPackets.TopIndex = lstPackets.ListCount - 1
+End Sub
+
+Private Sub StopCapture(ByVal why As String)
+    tmrPoll.Enabled = False
+    If capturing Then oxEnd
+    capturing = False
+    cboAdapter.Enabled = True
+    cmdStart.Enabled = True
+    cmdStop.Enabled = False
+    ShowStatus why & " " & lstPackets.ListCount & " packet(s) listed."
+End Sub
+
+Private Sub ShowStatus(ByVal text As String)
+    lblStatus.Caption = text
+End Sub
+
+Private Sub Form_Resize()
+    If WindowState = vbMinimized Or ScaleWidth < 3000 Or ScaleHeight < 2500 Then Exit Sub
+    lstPackets.Width = ScaleWidth - 240
+    lblStatus.Width = ScaleWidth - 240
+    lblStatus.Top = ScaleHeight - lblStatus.Height - 60
+    lstPackets.Height = lblStatus.Top - lstPackets.Top - 60
+End Sub
+
+Private Sub Form_Unload(Cancel As Integer)
+    tmrPoll.Enabled = False
+    If loaded Then
+        oxEnd
+        OndrixTerminate
+    End If
+End Sub

@@ -1,0 +1,134 @@
+Attribute VB_Name = "CaptureToSheet"
+' ONDRIX from Excel: captures packets into the rows of a new worksheet.
+'
+' Setup: in the VBA editor, File > Import File... both ondrix.bas and this
+' module; save the workbook as .xlsm; put ONDRIX.dll beside it, the 32-bit
+' one in an x86 folder and the 64-bit one in an x64 folder (the module picks
+' the one that matches this Office). Then run ListAdapters to see the
+' adapters, and CapturePackets to capture.
+Option Explicit
+
+Private Const PacketCount As Long = 100      ' rows to fill
+Private Const TimeLimitSeconds As Long = 30  ' stop after this long even with fewer packets
+Private Const BytesShown As Long = 16        ' first bytes written in hex
+Private Const ReadTimeoutMs As Long = 200    ' the driver hands packets over at the latest after this
+
+' Copy mode into a buffer the program owns, sized for the largest packet
+' (the snap length, 65536 bytes); alias mode would need OxRelease.
+Private pkt() As Byte
+Private hdr As PacketHeaderRecord
+
+' Loads ONDRIX.dll for this Office's bitness before any other ONDRIX call.
+' False after telling the user what is wrong.
+Private Function Loaded() As Boolean
+    Dim msg As String
+    If ThisWorkbook.Path = "" Then
+        MsgBox "Save the workbook first: ONDRIX.dll is looked for beside it.", vbExclamation
+        Exit Function
+    End If
+#If Win64 Then
+    msg = OndrixLoad(ThisWorkbook.Path & "\x64")
+#Else
+    msg = OndrixLoad(ThisWorkbook.Path & "\x86")
+#End If
+    If msg <> "" Then
+        MsgBox msg, vbExclamation
+        Exit Function
+    End If
+    Loaded = True
+End Function
+
+' A new sheet with the index, description and name of each adapter.
+Public Sub ListAdapters()
+    Dim ws As Worksheet, n As Long, i As Long, adapterName As String, adapterDescription As String
+    If Not Loaded() Then Exit Sub
+    n = OndrixInit()
+    If n < 0 Then
+        MsgBox "The adapters can't be listed: " & OxErrorText(), vbExclamation
+        Exit Sub
+    End If
+    Set ws = ThisWorkbook.Worksheets.Add
+    ws.Range("A1:C1").Value = Array("Index", "Description", "Name")
+    For i = 0 To n - 1
+        If oxGetAdapterInfoVB5(i, adapterName, adapterDescription) = 0 Then
+            ws.Cells(i + 2, 1).Value = i
+            ws.Cells(i + 2, 2).Value = adapterDescription
+            ws.Cells(i + 2, 3).Value = adapterName
+        End If
+    Next
+    ws.Columns("A:C").AutoFit
+    OndrixTerminate
+End Sub
+
+' Asks for an adapter and a filter, then writes up to PacketCount packets
+' into a new sheet: local time, microseconds, lengths, first bytes.
+Public Sub CapturePackets()
+    If Not Loaded() Then Exit Sub
+    If OndrixInit() < 1 Then
+        MsgBox "No adapter found. Is Npcap installed? " & OxErrorText(), vbExclamation
+    Else
+        CaptureOnChosenAdapter
+    End If
+    OndrixTerminate
+End Sub
+
+Private Sub CaptureOnChosenAdapter()
+    Dim answer As Variant, expression As String, ws As Worksheet
+    Dim row As Long, result As Long, started As Single, i As Long, shown As Long, bytesHex As String
+
+    answer = Application.InputBox("Adapter index (run ListAdapters to see them):", "ONDRIX", 0, Type:=1)
+    If VarType(answer) = vbBoolean Then Exit Sub   ' cancelled
+    If oxSetCurrentAdapter(CLng(answer)) <> 0 Then
+        MsgBox OxErrorText(), vbExclamation
+        Exit Sub
+    End If
+    ' An empty answer keeps the filter of an earlier run: the library can
+    ' replace a filter but not remove it.
+    expression = Trim$(InputBox("Filter, e.g. tcp port 443 (empty: every packet):", "ONDRIX"))
+    If expression <> "" Then
+        If OxSetText(ParamFilter, expression) <> 0 Then
+            MsgBox "The filter is too long.", vbExclamation
+            Exit Sub
+        End If
+    End If
+
+    ReDim pkt(65535)
+    OxSetNumber ParamCaptureMode, ModeCopy
+    If oxBegin(ReadTimeoutMs) <> 0 Then
+        MsgBox "oxBegin failed: " & OxErrorText(), vbExclamation
+        Exit Sub
+    End If
+
+    Set ws = ThisWorkbook.Worksheets.Add
+    ws.Range("A1:E1").Value = Array("Time", "Microseconds", "Captured", "On the wire", "First bytes")
+    ws.Columns("A").NumberFormat = "hh:mm:ss"
+    row = 1
+    started = Timer
+    Do While row <= PacketCount
+        result = oxCapture(pkt, hdr)
+        If result = 1 Then
+            ' The packet is pkt(0) to pkt(hdr.capturedLength - 1).
+            shown = hdr.capturedLength
+            If shown > BytesShown Then shown = BytesShown
+            bytesHex = ""
+            For i = 0 To shown - 1
+                bytesHex = bytesHex & Right$("0" & Hex$(pkt(i)), 2) & " "
+            Next
+            row = row + 1
+            ws.Cells(row, 1).Value = TimeSerial(hdr.hour, hdr.minute, hdr.second)
+            ws.Cells(row, 2).Value = hdr.microseconds
+            ws.Cells(row, 3).Value = hdr.capturedLength
+            ws.Cells(row, 4).Value = hdr.wireLength
+            ws.Cells(row, 5).Value = RTrim$(bytesHex)
+        ElseIf result < 0 Then
+            MsgBox "oxCapture failed: " & OxErrorText(), vbExclamation
+            Exit Do
+        End If
+        ' Timer restarts at midnight.
+        If Timer - started > TimeLimitSeconds Or Timer < started Then Exit Do
+        DoEvents
+    Loop
+    oxEnd
+    ws.Columns("A:E").AutoFit
+    MsgBox (row - 1) & " packet(s) captured.", vbInformation
+End Sub
