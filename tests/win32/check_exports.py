@@ -1,12 +1,18 @@
 #!/usr/bin/env python3
 """Checks ONDRIX.dll's export table, import list and version resource.
 
-usage: check_exports.py OBJDUMP ONDRIX.dll
+usage: check_exports.py [--stripped] [--version X.Y.Z] OBJDUMP ONDRIX.dll
 
 The DLL must export exactly the 16 functions under their plain names at
 their ordinals, import from no DLL beyond wpcap, oleaut32, kernel32 and
-msvcrt, and carry the version 0.4.0.0 in its VS_FIXEDFILEINFO.
+msvcrt, and carry the project version (X.Y.Z.0, from the top CMakeLists.txt
+unless given) in its VS_FIXEDFILEINFO and its FileVersion and ProductVersion
+strings, with a FileDescription, ProductName, CompanyName and LegalCopyright.
+Its PE header carries no link time, so that rebuilds are identical.
+--stripped: the DLL as released, without symbols or debug sections.
 """
+import argparse
+import pathlib
 import re
 import struct
 import subprocess
@@ -31,7 +37,16 @@ EXPECTED = {
     16: "oxGetAdapterInfoVB5",
 }
 ALLOWED_IMPORTS = {"wpcap.dll", "oleaut32.dll", "kernel32.dll", "msvcrt.dll"}
-VERSION = (0, 4, 0, 0)
+NAMED_STRINGS = ("FileDescription", "ProductName", "CompanyName", "LegalCopyright")
+
+
+def project_version():
+    """X.Y.Z from project(ondrix VERSION X.Y.Z) in the top CMakeLists.txt."""
+    top = pathlib.Path(__file__).resolve().parents[2] / "CMakeLists.txt"
+    m = re.search(r"project\(\s*ondrix\s+VERSION\s+([0-9.]+)", top.read_text())
+    if not m:
+        raise SystemExit(f"no project version in {top}")
+    return m.group(1)
 
 
 def parse_exports(text):
@@ -71,9 +86,71 @@ def fixed_file_info(path):
     return split(ms, ls), split(pms, pls)
 
 
+def version_strings(data):
+    """Key -> text of the first string table in the VS_VERSIONINFO resource."""
+    at = data.find("VS_VERSION_INFO".encode("utf-16-le"))
+    if at < 6:
+        return None
+    start = at - 6  # wLength, wValueLength, wType come before the key
+    align = lambda p: start + ((p - start + 3) & ~3)
+
+    def block(off):
+        """(key, text value, children, end) of the block at off."""
+        length, value_length, kind = struct.unpack_from("<HHH", data, off)
+        end = off + length
+        if length < 6 or end > len(data):
+            raise ValueError(f"bad version block at {off:#x}")
+        key_end = off + 6
+        while data[key_end : key_end + 2] != b"\0\0":
+            key_end += 2
+            if key_end >= end:
+                raise ValueError(f"unterminated key in version block at {off:#x}")
+        key = data[off + 6 : key_end].decode("utf-16-le")
+        p = align(key_end + 2)
+        value = ""
+        if kind == 1 and value_length:
+            # Text up to its terminator, whether the length counts characters or bytes.
+            raw = data[p:end]
+            stop = next((i for i in range(0, len(raw) - 1, 2) if raw[i : i + 2] == b"\0\0"), len(raw))
+            value = raw[:stop].decode("utf-16-le")
+            p = end
+        else:
+            p = align(p + value_length)
+        children = []
+        while p < end:
+            child = block(p)
+            children.append(child)
+            p = align(child[3])
+        return key, value, children, end
+
+    _, _, children, _ = block(start)
+    for key, _, tables, _ in children:
+        if key == "StringFileInfo" and tables:
+            return {k: v for k, v, _, _ in tables[0][2]}
+    return {}
+
+
+def pe_file_header(data):
+    """(TimeDateStamp, PointerToSymbolTable, NumberOfSymbols) of the COFF header."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe : pe + 4] != b"PE\0\0":
+        raise SystemExit("not a PE file")
+    return struct.unpack_from("<III", data, pe + 8)
+
+
 def main():
-    objdump, dll = sys.argv[1], sys.argv[2]
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--stripped", action="store_true")
+    parser.add_argument("--version")
+    parser.add_argument("objdump")
+    parser.add_argument("dll")
+    args = parser.parse_args()
+    objdump, dll = args.objdump, args.dll
+    parts = (args.version or project_version()).split(".")
+    dotted = ".".join((parts + ["0"] * 4)[:4])
+    version = tuple(int(x) for x in dotted.split(".")[:4])
     text = subprocess.run([objdump, "-p", dll], check=True, capture_output=True, text=True).stdout
+    data = open(dll, "rb").read()
     problems = []
 
     base, ordinals, names = parse_exports(text)
@@ -104,12 +181,39 @@ def main():
     if versions is None:
         problems.append("no VS_FIXEDFILEINFO")
     else:
-        if versions[0] != VERSION:
-            problems.append(f"file version {versions[0]}, expected {VERSION}")
-        if versions[1] != VERSION:
-            problems.append(f"product version {versions[1]}, expected {VERSION}")
+        if versions[0] != version:
+            problems.append(f"file version {versions[0]}, expected {version}")
+        if versions[1] != version:
+            problems.append(f"product version {versions[1]}, expected {version}")
+    try:
+        strings = version_strings(data)
+    except (ValueError, struct.error, UnicodeDecodeError) as e:
+        problems.append(f"unreadable version strings: {e}")
+        strings = {}
+    if strings is None:
+        problems.append("no VS_VERSION_INFO")
+        strings = {}
+    for key in NAMED_STRINGS:
+        if not strings.get(key, "").strip():
+            problems.append(f"version string {key} missing or empty")
+    for key in ("FileVersion", "ProductVersion"):
+        if strings.get(key) != dotted:
+            problems.append(f"version string {key} is {strings.get(key)!r}, expected {dotted!r}")
+
+    stamp, symbols_at, symbols = pe_file_header(data)
+    if stamp != 0:
+        problems.append(f"PE header carries a link time ({stamp}): rebuilds differ")
+    if args.stripped:
+        sections = subprocess.run([objdump, "-h", dll], check=True, capture_output=True, text=True).stdout
+        debug = sorted(set(re.findall(r"\s(\.debug\S*)", sections)))
+        if debug:
+            problems.append(f"debug sections {', '.join(debug)}")
+        if symbols_at or symbols:
+            problems.append(f"symbol table with {symbols} entries")
 
     print(f"exports: {len(names)}, imports: {', '.join(imports)}, version: {versions}")
+    for key in sorted(strings):
+        print(f"  {key}: {strings[key]}")
     for p in problems:
         print("FAIL:", p)
     if problems:
