@@ -7,6 +7,11 @@
  *   ondrix-capture capture (-i INDEX | -r FILE) [-f FILTER] [-c COUNT] [-t MS]
  *                  [-T TIMEOUTS] [-m copy|alias|disk|mem|memsafe] [-w OUT] [-s SNAPLEN] [-P]
  *   ondrix-capture send -i INDEX [-n TIMES] HEXFRAME
+ *
+ * On Windows the exports are delay-loaded (mingw: an import library made with
+ * dlltool -y; MSVC: /DELAYLOAD:ONDRIX.dll and delayimp.lib). The program then
+ * starts without ONDRIX.dll or the pcap library, and OndrixLoad finds both,
+ * Npcap in its own folder too, before the first call, or says what is missing.
  */
 #include <ctype.h>
 #include <stdio.h>
@@ -365,6 +370,19 @@ static int cmd_send(const struct options *o)
     return status;
 }
 
+/* Loads ONDRIX.dll from the program's folder; on Linux the library is linked. */
+static int load_library(void)
+{
+#ifdef _WIN32
+    char why[512];
+    if (!OndrixLoad(NULL, why, sizeof why)) {
+        fprintf(stderr, "%s\n", why);
+        return 1;
+    }
+#endif
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     struct options o;
@@ -409,10 +427,10 @@ int main(int argc, char **argv)
             return usage();
     }
     if (strcmp(argv[1], "list") == 0 && argc == 2)
-        return cmd_list();
+        return load_library() ? 1 : cmd_list();
     if (strcmp(argv[1], "capture") == 0 && (o.index >= 0) != (o.file != NULL) && !o.hex)
-        return cmd_capture(&o);
+        return load_library() ? 1 : cmd_capture(&o);
     if (strcmp(argv[1], "send") == 0 && o.index >= 0 && o.hex && o.times > 0)
-        return cmd_send(&o);
+        return load_library() ? 1 : cmd_send(&o);
     return usage();
 }

@@ -235,4 +235,111 @@ ONDRIX_API int32_t ONDRIX_CALL oxGetAdapterInfoVB5(int32_t index, BSTR *name, BS
 }
 #endif
 
+#ifdef _WIN32
+/*
+ * Loads ONDRIX.dll from folder (NULL: this program's folder) after finding the
+ * pcap library: a wpcap.dll on the normal search path, else the one in Npcap's
+ * own folder under the system directory. Returns the module, or NULL with a
+ * sentence for the user in message (always terminated, cut to fit). Call it
+ * before the first export; the pcap library stays loaded.
+ */
+static inline HMODULE OndrixLoad(const char *folder, char *message, size_t messageSize)
+{
+    char path[MAX_PATH + 16], full[MAX_PATH], own[MAX_PATH], number[12];
+    const char *part[5] = {"", "", "", "", ""};
+    size_t length[5] = {0, 0, 0, 0, 0};
+    size_t n, i, j, at = 0;
+    DWORD error = 0, attributes, got;
+    HMODULE module = NULL;
+
+    if (!folder) {
+        got = GetModuleFileNameA(NULL, own, MAX_PATH);
+        n = got < MAX_PATH ? got : MAX_PATH - 1;
+        if (got == 0 || got >= MAX_PATH)
+            error = got ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
+        else
+            while (n > 0 && own[n - 1] != '\\' && own[n - 1] != '/')
+                --n;
+        own[n] = 0;
+        folder = own;
+    }
+    if (!folder[0])
+        folder = ".";
+    /* The sentences name the folder without a trailing backslash. */
+    n = (size_t)lstrlenA(folder);
+    while (n > 1 && (folder[n - 1] == '\\' || folder[n - 1] == '/'))
+        --n;
+
+    /* WinPcap, or Npcap in its WinPcap-compatible mode, is found by name.
+       Npcap's native folder is off the search path: its wpcap.dll is loaded by
+       full path, so that its Packet.dll is found beside it, and ONDRIX.dll's
+       import then binds to the loaded module by name. */
+    if (!GetModuleHandleA("wpcap.dll") && !LoadLibraryA("wpcap.dll")) {
+        got = GetSystemDirectoryA(path, MAX_PATH);
+        if (got > 0 && got < MAX_PATH)
+            lstrcpyA(path + got, "\\Npcap\\wpcap.dll");
+        if (got == 0 || got >= MAX_PATH || !LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH))
+            part[0] = "Npcap is not installed. Get it from https://npcap.com/ and install it; ONDRIX finds "
+                      "it in its own folder, or anywhere when \"Install Npcap in WinPcap API-compatible "
+                      "Mode\" is chosen.";
+    }
+
+    if (!part[0][0]) {
+        /* By full path, so that no other copy on the search path can win. */
+        if (!error && n + sizeof "\\ONDRIX.dll" > MAX_PATH)
+            error = ERROR_FILENAME_EXCED_RANGE;
+        if (!error) {
+            for (i = 0; i < n; ++i)
+                path[i] = folder[i];
+            lstrcpyA(path + n, "\\ONDRIX.dll");
+            got = GetFullPathNameA(path, MAX_PATH, full, NULL);
+            if (got == 0 || got >= MAX_PATH)
+                error = ERROR_FILENAME_EXCED_RANGE;
+        }
+        if (!error) {
+            /* A missing file and a missing dependency both give error 126:
+               look for the file first. */
+            attributes = GetFileAttributesA(full);
+            if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+                part[0] = "ONDRIX.dll was not found in ";
+            else if ((module = LoadLibraryExA(full, NULL, LOAD_WITH_ALTERED_SEARCH_PATH)) == NULL)
+                error = GetLastError();
+        }
+        if (part[0][0]) {
+            part[2] = ".";
+        } else if (error == ERROR_BAD_EXE_FORMAT) {
+            part[0] = "ONDRIX.dll in ";
+            part[2] = " does not match this program (error 193): 64-bit Office needs x64\\ONDRIX.dll; "
+                      "VB6 and 32-bit Office need x86\\ONDRIX.dll.";
+        } else if (!module) {
+            part[0] = "ONDRIX.dll in ";
+            part[2] = " could not be loaded (error ";
+            i = sizeof number;
+            do {
+                number[--i] = (char)('0' + error % 10);
+                error /= 10;
+            } while (error && i > 0);
+            part[3] = number + i;
+            length[3] = sizeof number - i;
+            part[4] = ").";
+        }
+        if (!module) {
+            part[1] = folder;
+            length[1] = n;
+        }
+    }
+
+    if (message && messageSize > 0) {
+        for (i = 0; i < 5; ++i) {
+            if (i != 1 && i != 3)
+                length[i] = (size_t)lstrlenA(part[i]);
+            for (j = 0; j < length[i] && at + 1 < messageSize; ++j)
+                message[at++] = part[i][j];
+        }
+        message[at] = 0;
+    }
+    return module;
+}
+#endif /* _WIN32 */
+
 #endif /* ONDRIX_H */
