@@ -18,13 +18,14 @@ BSTR allocAnsiString(const char *bytes, uint32_t len);
 // Frees a string the host handed in; null is fine.
 void freeString(BSTR s);
 
-// One lock level on a host array descriptor, and its release.
+// One lock level on a host array descriptor, and its release. Inline on both
+// platforms, as every aliasing or copying delivery takes them: on Windows the
+// oleaut32 calls themselves, without a call frame of our own around each.
 #ifdef _WIN32
-void lockArray(SAFEARRAY *array);
-void unlockArray(SAFEARRAY *array);
+inline void lockArray(SAFEARRAY *array) { SafeArrayLock(array); }
+inline void unlockArray(SAFEARRAY *array) { SafeArrayUnlock(array); }
 #else
-// The POSIX stand-in is the lock count alone: inline, as every aliasing or
-// copying delivery takes it.
+// The POSIX stand-in is the lock count alone.
 inline void lockArray(SAFEARRAY *array) { ++array->cLocks; }
 inline void unlockArray(SAFEARRAY *array) { --array->cLocks; }
 #endif

@@ -11,10 +11,6 @@ BSTR allocAnsiString(const char *bytes, uint32_t len) { return SysAllocStringByt
 
 void freeString(BSTR s) { SysFreeString(s); }
 
-void lockArray(SAFEARRAY *array) { SafeArrayLock(array); }
-
-void unlockArray(SAFEARRAY *array) { SafeArrayUnlock(array); }
-
 bool toAnsi(const OLECHAR *text, char *out, int outSize)
 {
     if (!text)
