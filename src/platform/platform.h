@@ -38,8 +38,9 @@ bool toAnsi(const OLECHAR *text, char *out, int outSize);
 // Local wall-clock time of seconds since 1970 UTC. False when it can't be converted.
 bool localClock(int64_t seconds, int32_t *hour, int32_t *minute, int32_t *second);
 
-// Opens a live adapter with snap length, promiscuous mode and read time-out,
-// and requests the driver buffer when bufferSize > 0. Null on failure, with
+// Opens a live adapter with snap length, promiscuous mode and read time-out
+// (which libpcap's reads on Linux can't keep; nextPacket does there), and
+// requests the driver buffer when bufferSize > 0. Null on failure, with
 // the capture library's text in errbuf. *bufferRefused tells whether the
 // buffer request was refused, which does not stop the open.
 pcap_t *openLive(const char *name, int32_t snapLength, int32_t promiscuous, int32_t timeoutMs,
@@ -49,8 +50,9 @@ pcap_t *openLive(const char *name, int32_t snapLength, int32_t promiscuous, int3
 int setDriverBuffer(pcap_t *handle, int32_t bytes);
 
 // pcap_next_ex, honouring the read time-out of a live handle opened by
-// openLive: 0 when it passes without a packet. 0 ms waits for a packet,
-// a negative time-out does not wait.
+// openLive: 0 when it passes without a packet; a packet that comes while it
+// waits ends the wait. 0 ms waits for a packet, a negative time-out does not
+// wait.
 int nextPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, bool live, int32_t readTimeoutMs);
 
 // Creates the dump file for an open capture (pcap_dump_open's semantics).

@@ -83,6 +83,17 @@ bool localClock(int64_t seconds, int32_t *hour, int32_t *minute, int32_t *second
     return true;
 }
 
+// libpcap's ring on Linux hands packets over a block at a time: a block is
+// retired when it is full or when the time-out given to libpcap passes, and
+// only then wakes poll() and becomes readable. The host's read time-out (up
+// to "for ever") is kept by the reads themselves, so libpcap gets a short one
+// that bounds how long a packet can sit in an unretired block: the kernel's
+// own default for a link of unknown speed. At high rates blocks fill before
+// it passes, and a capture is as cheap as with a long one; immediate mode,
+// which hands over every packet singly, costs far more there and holds only
+// a few dozen packets when the snap length is large (see docs/performance.md).
+constexpr int32_t kBlockTimeoutMs = 8;
+
 pcap_t *openLive(const char *name, int32_t snapLength, int32_t promiscuous, int32_t timeoutMs,
                  int32_t bufferSize, char *errbuf, bool *bufferRefused)
 {
@@ -90,10 +101,12 @@ pcap_t *openLive(const char *name, int32_t snapLength, int32_t promiscuous, int3
     pcap_t *handle = pcap_create(name, errbuf);
     if (!handle)
         return nullptr;
+    // A host that asks for a shorter read time-out gets blocks retired as soon.
+    const int32_t blockTimeoutMs = timeoutMs > 0 && timeoutMs < kBlockTimeoutMs ? timeoutMs : kBlockTimeoutMs;
     // pcap_open_live fails when one of these is refused; a capture opened
     // without the asked-for settings must not pass for a successful start.
     if (pcap_set_snaplen(handle, snapLength) != 0 || pcap_set_promisc(handle, promiscuous) != 0 ||
-        pcap_set_timeout(handle, timeoutMs) != 0) {
+        pcap_set_timeout(handle, blockTimeoutMs) != 0) {
         pcap_close(handle);
         return nullptr;
     }
@@ -105,7 +118,7 @@ pcap_t *openLive(const char *name, int32_t snapLength, int32_t promiscuous, int3
         return nullptr;
     }
     // A blocking read on an idle Linux interface never returns, whatever the
-    // time-out, so reads poll the handle for the time-out themselves.
+    // time-out, so reads poll the handle for the host's time-out themselves.
     if (pcap_setnonblock(handle, 1, errbuf) < 0) {
         pcap_close(handle);
         return nullptr;
@@ -118,6 +131,13 @@ int setDriverBuffer(pcap_t *, int32_t) { return -1; }
 namespace
 {
 
+int64_t nowNs()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
+}
+
 // Out of line, so that reading a saved file stays a jump to pcap_next_ex.
 __attribute__((noinline)) int nextLivePacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data,
                                              int32_t readTimeoutMs)
@@ -128,12 +148,28 @@ __attribute__((noinline)) int nextLivePacket(pcap_t *handle, pcap_pkthdr **heade
     int fd = pcap_get_selectable_fd(handle);
     if (fd < 0)
         return 0;
-    // 0 means no time-out to libpcap: wait until a packet comes. A signal
-    // ends the wait like the time-out would; the host simply calls again.
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, readTimeoutMs == 0 ? -1 : readTimeoutMs) <= 0)
-        return 0;
-    return pcap_next_ex(handle, header, data);
+    // A time-out of 0 waits until a packet comes.
+    const int64_t deadline = readTimeoutMs == 0 ? 0 : nowNs() + int64_t{readTimeoutMs} * 1000000;
+    for (;;) {
+        int waitMs = -1;
+        if (readTimeoutMs != 0) {
+            const int64_t left = deadline - nowNs();
+            if (left <= 0)
+                return 0;
+            waitMs = static_cast<int>((left + 999999) / 1000000);
+        }
+        // A signal ends the wait like the time-out would; the host simply calls again.
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, waitMs) <= 0)
+            return 0;
+        r = pcap_next_ex(handle, header, data);
+        // The socket also wakes for what libpcap then drops (the outgoing
+        // copy of a frame on loopback, a packet its own filter refuses): such
+        // a read waits on for the rest of its time-out. An error state is
+        // left to the host's next call rather than spun on here.
+        if (r != 0 || p.revents != POLLIN)
+            return r;
+    }
 }
 
 } // namespace

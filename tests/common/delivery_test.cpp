@@ -282,11 +282,13 @@ TEST_F(Delivery, HeaderTimeIsLocalTimeOfTheLow32Bits)
     EXPECT_EQ(hdr.minute, 28);
     EXPECT_EQ(hdr.second, 15);
 
-    // Packets within one second share their clock; the next second moves on.
+    // Packets within one second share their clock; the next second moves on,
+    // also back to second 0, the value a cache starts from.
     pushFrame(pkt, 3599, 0);
     pushFrame(pkt, 3599, 500000);
     pushFrame(pkt, 3600, 0);
-    int32_t seen[3];
+    pushFrame(pkt, 0, 0);
+    int32_t seen[4];
     for (int32_t &s : seen) {
         ASSERT_EQ(ox.oxCapture(arr.var(), &hdr), 1);
         s = hdr.hour * 3600 + hdr.minute * 60 + hdr.second;
@@ -294,6 +296,7 @@ TEST_F(Delivery, HeaderTimeIsLocalTimeOfTheLow32Bits)
     EXPECT_EQ(seen[0], 3599);
     EXPECT_EQ(seen[1], 3599);
     EXPECT_EQ(seen[2], 3600);
+    EXPECT_EQ(seen[3], 0);
 }
 
 TEST_F(Delivery, HeaderTimeInAHalfHourZone)

@@ -182,6 +182,13 @@ TEST_F(Adapters, SelectionDecidesWhichAdapterOpens)
     EXPECT_EQ(ox.oxGetCurrentAdapter(), -1) << "a repeated init forgets the selection";
 }
 
+TEST_F(Adapters, NothingIsCurrentBeforeTheFirstListing)
+{
+    EXPECT_EQ(ox.oxGetCurrentAdapter(), -1);
+    EXPECT_EQ(ox.oxBegin(100), -1);
+    EXPECT_EQ(error(), text::NotReady);
+}
+
 TEST_F(Adapters, AfterTerminate)
 {
     ASSERT_EQ(listAdapters(3), 3);
@@ -196,6 +203,11 @@ TEST_F(Adapters, AfterTerminate)
     EXPECT_EQ(ox.oxGetCurrentAdapter(), 1);
     EXPECT_EQ(ox.OndrixTerminate(), 0) << "terminate with no list does nothing";
     EXPECT_EQ(fake_calls("pcap_freealldevs"), 1);
+    // The current adapter went with the list (the double poisons what it
+    // freed, so a stale one would open under a telling name).
+    EXPECT_EQ(ox.oxBegin(100), -1) << "opened " << openedName();
+    EXPECT_EQ(error(), text::NotReady);
+    EXPECT_EQ(liveOpens(), 0);
 }
 
 TEST_F(Adapters, TerminateLeavesARunningCaptureAlone)

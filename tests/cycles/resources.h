@@ -3,6 +3,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -34,6 +35,14 @@ inline long residentBytes()
     return resident * sysconf(_SC_PAGESIZE);
 }
 
+// Bytes the C heap has handed out and not had back. Finer than resident
+// memory: a few bytes lost per round show, where pages hide them.
+inline long heapBytesInUse()
+{
+    const struct mallinfo2 m = mallinfo2();
+    return static_cast<long>(m.uordblks + m.hblkhd);
+}
+
 // Under AddressSanitizer freed memory sits in quarantine and resident memory
 // grows by design; there LeakSanitizer checks for leaks instead.
 #if defined(__SANITIZE_ADDRESS__)
@@ -49,6 +58,7 @@ constexpr bool kResidentMeaningful = true;
 #endif
 
 constexpr long kResidentGrowthBound = 1L << 20; // generous: allocator slack, not leaks
+constexpr long kHeapGrowthBound = 64L << 10;    // under 7 bytes a round over kRounds
 constexpr int kRounds = 10000;
 
 } // namespace cycles

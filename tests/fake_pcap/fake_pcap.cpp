@@ -67,6 +67,7 @@ struct Fake {
     std::set<pcap_t *> handles;
     std::set<pcap_dumper_t *> dumpers;
     std::set<pcap_if_t *> lists;
+    std::vector<pcap_if_t *> freedAdapters; // kept until reset, see pcap_freealldevs
     int programs = 0;
     std::vector<std::vector<u_char>> dumped, sent;
 };
@@ -116,6 +117,10 @@ pcap_t *newHandle(bool offline)
 }
 
 int64_t ptr(const void *p) { return static_cast<int64_t>(reinterpret_cast<intptr_t>(p)); }
+
+// What a freed adapter is called: an adapter opened by this name was reached
+// through a list the library had already released.
+const char kFreedAdapterName[] = "<adapter of a freed list>";
 
 } // namespace
 
@@ -170,7 +175,13 @@ void pcap_freealldevs(pcap_if_t *list)
             delete a;
             a = n;
         }
-        delete list;
+        // The element itself is kept, poisoned, until reset: a stale pointer
+        // into the list then opens an adapter tests can recognise, where
+        // freed memory would give whatever happens to be there.
+        list->name = const_cast<char *>(kFreedAdapterName);
+        list->description = nullptr;
+        list->addresses = nullptr;
+        fake().freedAdapters.push_back(list);
         list = next;
     }
 }
@@ -364,6 +375,9 @@ void fake_reset(void)
     f.counts.clear();
     f.dumped.clear();
     f.sent.clear();
+    for (pcap_if_t *dev : f.freedAdapters)
+        delete dev;
+    f.freedAdapters.clear();
 }
 
 int fake_add_adapter(const char *name, const char *description)

@@ -140,6 +140,28 @@ int32_t untilNotTimeout(const std::function<int32_t()> &capture)
     return r;
 }
 
+Watchdog::Watchdog(double seconds, std::string what)
+{
+    thread_ = std::thread([this, seconds, what = std::move(what)] {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (done_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return returned_; }))
+            return;
+        std::fprintf(stderr, "\nFAILED: %s has not returned after %.1f s\n", what.c_str(), seconds);
+        std::fflush(stderr);
+        std::_Exit(1);
+    });
+}
+
+Watchdog::~Watchdog()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        returned_ = true;
+    }
+    done_.notify_one();
+    thread_.join();
+}
+
 ToolRun tcpdumpRead(const std::string &path)
 {
 #ifdef ONDRIX_TCPDUMP

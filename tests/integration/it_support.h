@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host.h"
@@ -55,6 +58,24 @@ std::vector<SavedPacket> readCaptureFile(const std::string &path);
 // Runs a capture call until it reports something other than a read time-out,
 // for at most 10 s; returns its last result.
 int32_t untilNotTimeout(const std::function<int32_t()> &capture);
+
+// Bounds a call that may block: when it has not returned `seconds` after the
+// watchdog was made, the program ends with a message naming it, so a read
+// that ignores its time-out fails its test at once, not at CTest's limit.
+class Watchdog
+{
+  public:
+    Watchdog(double seconds, std::string what);
+    ~Watchdog();
+    Watchdog(const Watchdog &) = delete;
+    Watchdog &operator=(const Watchdog &) = delete;
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool returned_ = false;
+    std::thread thread_;
+};
 
 // `tcpdump -r file`: its exit status and output. Status -1 when tcpdump is
 // missing.

@@ -4,10 +4,14 @@
 // back to it once.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <sstream>
+#include <thread>
 
 #include "it_support.h"
 #include "private_net.h"
@@ -15,9 +19,15 @@
 namespace
 {
 
-// libpcap on Linux hands packets over a block at a time, at the latest when
-// the read time-out passes; a short one keeps these tests quick.
+// A short read time-out keeps the loops of untilNotTimeout quick.
 constexpr int32_t kReadTimeoutMs = 250;
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 TEST(Adapters, ListIsWhatLibpcapListsWithNamesAndDescriptions)
 {
@@ -332,15 +342,73 @@ TEST_F(Loopback, IdleReadReturnsAfterTheTimeOutAndWaitsAgain)
     host::ByteArray array(8);
     for (int call = 1; call <= 2; ++call) {
         PacketHeaderRecord h{};
-        const auto start = std::chrono::steady_clock::now();
-        const int32_t r = oxCapture(array.var(), &h);
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const auto start = Clock::now();
+        int32_t r;
+        {
+            Watchdog bound(5, "an idle read with a 1000 ms time-out");
+            r = oxCapture(array.var(), &h);
+        }
+        const double seconds = secondsSince(start);
         std::printf("idle read %d with a 1000 ms time-out returned %d after %.3f s\n", call, r, seconds);
         EXPECT_EQ(r, 0) << "a time-out is 0, neither a packet nor a failure";
         EXPECT_LT(seconds, 10.0) << "returns rather than waiting for a packet";
+        // No wait ends before its time-out, so this lower bound is safe.
+        EXPECT_GE(seconds, 0.9) << "each call waits for the time-out";
     }
     EXPECT_FALSE(array.aliased());
+
+    ASSERT_EQ(oxEnd(), 0);
+    ASSERT_EQ(oxBegin(-1), 0) << lastError();
+    PacketHeaderRecord h{};
+    Watchdog bound(5, "an idle read with a negative time-out");
+    EXPECT_EQ(oxCapture(array.var(), &h), 0) << "a negative time-out does not wait";
+}
+
+// A frame that arrives while a read waits ends that read, whatever the
+// time-out, 0 (none) included. The frame goes out on a handle of its own,
+// 300 ms after the read began. The bound of 100 ms is far above the few
+// milliseconds this takes and far below the time-out a held-back frame
+// waits for; a read the machine delayed past it gets two more chances.
+TEST_F(Loopback, AFrameEndsTheReadWaitingForIt)
+{
+    ASSERT_EQ(setFilter("ether proto 0x88b5"), 0);
+    ASSERT_EQ(setInt(ParamCaptureMode, ModeCopy), 0);
+    char err[PCAP_ERRBUF_SIZE];
+    const std::unique_ptr<pcap_t, void (*)(pcap_t *)> sender(pcap_open_live("lo", 100, 0, 100, err),
+                                                             pcap_close);
+    ASSERT_NE(sender, nullptr) << err;
+    const Bytes frame = testFrame(60, 9);
+    for (int32_t timeoutMs : {0, 1000, 5000}) {
+        SCOPED_TRACE("read time-out " + std::to_string(timeoutMs) + " ms");
+        ASSERT_EQ(oxBegin(timeoutMs), 0) << lastError();
+        double fastest = 1e9;
+        for (int attempt = 0; attempt < 3 && fastest > 0.1; ++attempt) {
+            host::ByteArray array(100);
+            PacketHeaderRecord h{};
+            std::atomic<Clock::rep> sentAt{0};
+            std::thread later([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                sentAt = Clock::now().time_since_epoch().count();
+                pcap_sendpacket(sender.get(), frame.data(), static_cast<int>(frame.size()));
+            });
+            int32_t r;
+            {
+                Watchdog bound(2, "a read with a frame sent 0.3 s after it began");
+                r = oxCapture(array.var(), &h);
+            }
+            const auto returnedAt = Clock::now();
+            later.join();
+            ASSERT_EQ(r, 1) << "the read that was waiting delivers the frame";
+            EXPECT_EQ(contents(array, frame.size()), frame);
+            const double delay =
+                std::chrono::duration<double>(returnedAt - Clock::time_point(Clock::duration(sentAt.load())))
+                    .count();
+            std::printf("time-out %d ms: delivered %.2f ms after it was sent\n", timeoutMs, delay * 1000);
+            fastest = std::min(fastest, delay);
+        }
+        ASSERT_LT(fastest, 0.1);
+        ASSERT_EQ(oxEnd(), 0);
+    }
 }
 
 TEST_F(Loopback, KernelBufferIsSetAtStartButNotWhileRunning)

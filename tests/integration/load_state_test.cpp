@@ -17,3 +17,5 @@ TEST(LoadState, ErrorDescriptionIsAnAllocatedEmptyStringBeforeAnyCall)
     EXPECT_EQ(SysStringByteLen(again), 0u);
     SysFreeString(again);
 }
+
+TEST(LoadState, NoAdapterIsCurrentBeforeTheFirstListing) { EXPECT_EQ(oxGetCurrentAdapter(), -1); }
