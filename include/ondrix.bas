@@ -276,15 +276,26 @@ End Function
 ' memory of its own (ReDim'd and never aliased) that memory is never freed.
 Public Sub OxRelease(packet() As Byte)
 #If VBA7 Then
-    Dim descriptor As LongPtr, noData As LongPtr
+    Dim descriptor As LongPtr
 #Else
-    Dim descriptor As Long, noData As Long
+    Dim descriptor As Long
 #End If
-    Dim noElements As Long
     descriptor = OxDescriptor(packet)
     If descriptor = 0 Then Exit Sub   ' never given a size: nothing to hand back
-    ' (Where a Long holds the address, adding the offset can't overflow: no
-    ' descriptor lies in the last bytes below 2 GB.)
+    OxClearData descriptor
+End Sub
+
+' Zeros the descriptor's data pointer and element count. (Where a Long holds
+' the address, adding the offset can't overflow: no descriptor lies in the
+' last bytes below 2 GB.)
+#If VBA7 Then
+Private Sub OxClearData(ByVal descriptor As LongPtr)
+    Dim noData As LongPtr
+#Else
+Private Sub OxClearData(ByVal descriptor As Long)
+    Dim noData As Long
+#End If
+    Dim noElements As Long
     OxWriteMemory descriptor + OxDataOffset, noData, OxPointerSize
     OxWriteMemory descriptor + OxCountOffset, noElements, 4
 End Sub
@@ -296,18 +307,16 @@ End Sub
 ' Safe to call again on an array that is aliased or already prepared.
 Public Sub OxAliasArray(packet() As Byte)
 #If VBA7 Then
-    Dim descriptor As LongPtr, noData As LongPtr
+    Dim descriptor As LongPtr
 #Else
-    Dim descriptor As Long, noData As Long
+    Dim descriptor As Long
 #End If
-    Dim noElements As Long
     OxRelease packet
     If OxDescriptor(packet) <> 0 Then Exit Sub   ' already has a descriptor, now without data
     ReDim packet(0)
     descriptor = OxDescriptor(packet)
     OxSafeArrayDestroyData descriptor   ' frees the one-byte block ReDim made
-    OxWriteMemory descriptor + OxDataOffset, noData, OxPointerSize
-    OxWriteMemory descriptor + OxCountOffset, noElements, 4
+    OxClearData descriptor
 End Sub
 
 ' ---- helpers ----
