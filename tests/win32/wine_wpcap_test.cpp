@@ -68,16 +68,28 @@ TEST_F(WineWpcap, ListsTheNamespaceAdaptersUnderNpfNames)
     EXPECT_EQ(ox.OndrixTerminate(), 0);
 }
 
-TEST_F(WineWpcap, LiveBeginSendAndEndOnLoopback)
+// Opening an adapter: skipped before the library is even loaded where that
+// can't work, since loading Wine's wpcap a second time in one emulated
+// process has been seen to crash it.
+class WineWpcapLive : public WineWpcap
+{
+  protected:
+    void SetUp() override
+    {
+        if (underUserModeEmulator())
+            GTEST_SKIP()
+                << "32-bit Wine runs under qemu-user here; its AF_PACKET support can't open an interface";
+        WineWpcap::SetUp();
+    }
+};
+
+TEST_F(WineWpcapLive, BeginSendAndEndOnLoopback)
 {
     int count = ox.OndrixInit();
     ASSERT_GE(count, 1) << error();
     int lo = loopback(count);
     ASSERT_GE(lo, 0);
     ASSERT_EQ(ox.oxSetCurrentAdapter(lo), 0);
-    if (underUserModeEmulator())
-        GTEST_SKIP()
-            << "32-bit Wine runs under qemu-user here; its AF_PACKET support can't open an interface";
     // Only our own frames, copied out: the capture must bring back what was sent.
     ASSERT_EQ(setText(ParamFilter, "ether proto 0x88b5"), 0);
     ASSERT_EQ(ox.oxSetParam(ParamCaptureMode, host::Variant::i4(ModeCopy).get()), 0);
@@ -115,14 +127,11 @@ TEST_F(WineWpcap, LiveBeginSendAndEndOnLoopback)
     EXPECT_EQ(ox.oxEnd(), 0);
 }
 
-TEST_F(WineWpcap, FilterSyntaxErrorReportsTheCaptureLibrarysText)
+TEST_F(WineWpcapLive, FilterSyntaxErrorReportsTheCaptureLibrarysText)
 {
     int count = ox.OndrixInit();
     ASSERT_GE(count, 1) << error();
     ASSERT_EQ(ox.oxSetCurrentAdapter(loopback(count)), 0);
-    if (underUserModeEmulator())
-        GTEST_SKIP()
-            << "32-bit Wine runs under qemu-user here; its AF_PACKET support can't open an interface";
     ASSERT_EQ(setText(ParamFilter, "tcp port and and"), 0);
     EXPECT_EQ(ox.oxBegin(200), -1);
     std::string text = error();
