@@ -140,25 +140,15 @@ __attribute__((noinline)) Tally loopRawDump(pcap_t *p, pcap_dumper_t *d, uint64_
     return t;
 }
 
-__attribute__((noinline)) Tally loopMem(SAFEARRAY **a, uint64_t n)
+// oxCaptureMem, and oxCapture in alias, copy and disk mode: the same host
+// loop, one instance per export so each call stays direct. In disk mode the
+// array is passed and not looked at; the length read is the record's.
+template <int32_t(ONDRIX_CALL *Capture)(SAFEARRAY **, PacketHeaderRecord *)>
+__attribute__((noinline)) Tally loopWithHeader(SAFEARRAY **a, uint64_t n)
 {
     Tally t;
     PacketHeaderRecord h;
-    while (t.packets < n && oxCaptureMem(a, &h) == 1) {
-        ++t.packets;
-        t.sum +=
-            uint32_t(h.capturedLength) + static_cast<const uint8_t *>((*a)->pvData)[h.capturedLength - 1];
-    }
-    return t;
-}
-
-// oxCapture in alias, copy and disk mode: the same host loop. In disk mode
-// the array is passed and not looked at; the length read is the record's.
-__attribute__((noinline)) Tally loopCapture(SAFEARRAY **a, uint64_t n)
-{
-    Tally t;
-    PacketHeaderRecord h;
-    while (t.packets < n && oxCapture(a, &h) == 1) {
+    while (t.packets < n && Capture(a, &h) == 1) {
         ++t.packets;
         t.sum +=
             uint32_t(h.capturedLength) + static_cast<const uint8_t *>((*a)->pvData)[h.capturedLength - 1];
@@ -338,21 +328,21 @@ Pass runOndrix(Kind kind, uint64_t n)
     switch (kind) {
     case Kind::Mem:
     case Kind::MemNewSecond:
-        timed(r, [&] { return loopMem(array.var(), n); });
+        timed(r, [&] { return loopWithHeader<oxCaptureMem>(array.var(), n); });
         break;
     case Kind::MemSafe:
         timed(r, [&] { return loopMemSafe(array.var(), n); });
         break;
     case Kind::Disk:
         timed(r, [&] {
-            Tally t = loopCapture(array.var(), n);
+            Tally t = loopWithHeader<oxCapture>(array.var(), n);
             if (oxEnd() != 0) // writes out and closes the dump: part of the cost, as for the raw dump
                 r.note = "oxEnd: " + lastError();
             return t;
         });
         break;
     default:
-        timed(r, [&] { return loopCapture(array.var(), n); });
+        timed(r, [&] { return loopWithHeader<oxCapture>(array.var(), n); });
         break;
     }
     instant_pcap_clock_step(0);
