@@ -10,9 +10,10 @@ Attribute VB_Name = "Ondrix"
 ' not search. The first call of any ONDRIX function loads ONDRIX.dll, and
 ' where Npcap is installed that way it fails with error 53 ("File not found:
 ' ONDRIX.dll") although the file is there. OndrixLoad loads wpcap.dll from
-' Npcap's folder and ONDRIX.dll from the folder you name, so call it before
-' any other ONDRIX function; it returns "" when ready, else a sentence that
-' says what is wrong:
+' where Npcap or WinPcap put it (never from the current folder or PATH) and
+' ONDRIX.dll from the full folder path you give, so call it before any other
+' ONDRIX function. It returns "" when ready, else a sentence that says what
+' is wrong; then make no other ONDRIX call:
 '
 '     VB6:     msg = OndrixLoad(App.Path)
 '     Excel:   msg = OndrixLoad(ThisWorkbook.Path & "\x64")   ' or "\x86"
@@ -143,30 +144,34 @@ Public Declare Function oxGetAdapterInfoVB5 Lib "ONDRIX.dll" (ByVal index As Lon
 
 ' ---- system functions used by the helpers below ----
 ' Private, under names of their own, so they never clash with a program's
-' own declarations of the same functions.
+' own declarations of the same functions. The Unicode ones keep folder names
+' that the ANSI code page can't spell.
 #If VBA7 Then
-Private Declare PtrSafe Function OxLoadLibrary Lib "kernel32" Alias "LoadLibraryA" (ByVal fileName As String) As LongPtr
-Private Declare PtrSafe Function OxLoadLibraryEx Lib "kernel32" Alias "LoadLibraryExA" (ByVal fileName As String, ByVal reserved As LongPtr, ByVal flags As Long) As LongPtr
+Private Declare PtrSafe Function OxGetModuleHandleW Lib "kernel32" Alias "GetModuleHandleW" (ByVal moduleName As LongPtr) As LongPtr
 Private Declare PtrSafe Function OxLoadLibraryExW Lib "kernel32" Alias "LoadLibraryExW" (ByVal fileName As LongPtr, ByVal reserved As LongPtr, ByVal flags As Long) As LongPtr
 Private Declare PtrSafe Function OxGetFileAttributesW Lib "kernel32" Alias "GetFileAttributesW" (ByVal fileName As LongPtr) As Long
-Private Declare PtrSafe Function OxGetSystemDirectory Lib "kernel32" Alias "GetSystemDirectoryA" (ByVal buffer As String, ByVal size As Long) As Long
+Private Declare PtrSafe Function OxGetSystemDirectoryW Lib "kernel32" Alias "GetSystemDirectoryW" (ByVal buffer As LongPtr, ByVal size As Long) As Long
+Private Declare PtrSafe Function OxGetFullPathNameW Lib "kernel32" Alias "GetFullPathNameW" (ByVal fileName As LongPtr, ByVal size As Long, ByVal buffer As LongPtr, ByVal filePart As LongPtr) As Long
 Private Declare PtrSafe Sub OxReadArrayVariable Lib "kernel32" Alias "RtlMoveMemory" (ByRef target As LongPtr, ByRef arrayVariable() As Byte, ByVal bytes As LongPtr)
 Private Declare PtrSafe Sub OxWriteMemory Lib "kernel32" Alias "RtlMoveMemory" (ByVal target As LongPtr, ByRef source As Any, ByVal bytes As LongPtr)
 Private Declare PtrSafe Function OxSafeArrayDestroyData Lib "oleaut32" Alias "SafeArrayDestroyData" (ByVal descriptor As LongPtr) As Long
 #Else
-Private Declare Function OxLoadLibrary Lib "kernel32" Alias "LoadLibraryA" (ByVal fileName As String) As Long
-Private Declare Function OxLoadLibraryEx Lib "kernel32" Alias "LoadLibraryExA" (ByVal fileName As String, ByVal reserved As Long, ByVal flags As Long) As Long
+Private Declare Function OxGetModuleHandleW Lib "kernel32" Alias "GetModuleHandleW" (ByVal moduleName As Long) As Long
 Private Declare Function OxLoadLibraryExW Lib "kernel32" Alias "LoadLibraryExW" (ByVal fileName As Long, ByVal reserved As Long, ByVal flags As Long) As Long
 Private Declare Function OxGetFileAttributesW Lib "kernel32" Alias "GetFileAttributesW" (ByVal fileName As Long) As Long
-Private Declare Function OxGetSystemDirectory Lib "kernel32" Alias "GetSystemDirectoryA" (ByVal buffer As String, ByVal size As Long) As Long
+Private Declare Function OxGetSystemDirectoryW Lib "kernel32" Alias "GetSystemDirectoryW" (ByVal buffer As Long, ByVal size As Long) As Long
+Private Declare Function OxGetFullPathNameW Lib "kernel32" Alias "GetFullPathNameW" (ByVal fileName As Long, ByVal size As Long, ByVal buffer As Long, ByVal filePart As Long) As Long
 Private Declare Sub OxReadArrayVariable Lib "kernel32" Alias "RtlMoveMemory" (ByRef target As Long, ByRef arrayVariable() As Byte, ByVal bytes As Long)
 Private Declare Sub OxWriteMemory Lib "kernel32" Alias "RtlMoveMemory" (ByVal target As Long, ByRef source As Any, ByVal bytes As Long)
 Private Declare Function OxSafeArrayDestroyData Lib "oleaut32" Alias "SafeArrayDestroyData" (ByVal descriptor As Long) As Long
 #End If
 
 Private Const LOAD_WITH_ALTERED_SEARCH_PATH As Long = &H8
+Private Const LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR As Long = &H100
+Private Const LOAD_LIBRARY_SEARCH_SYSTEM32 As Long = &H800
 Private Const INVALID_FILE_ATTRIBUTES As Long = -1
 Private Const FILE_ATTRIBUTE_DIRECTORY As Long = &H10
+Private Const ERROR_INVALID_PARAMETER As Long = 87
 Private Const ERROR_BAD_EXE_FORMAT As Long = 193
 
 ' Where a byte array's descriptor (SAFEARRAY) keeps its data pointer and its
@@ -185,49 +190,72 @@ Private Const OxCountOffset As Long = 16
 
 ' ---- loading ----
 
-' Loads the pcap library and ONDRIX.dll from folder (the folder that holds
-' ONDRIX.dll, e.g. App.Path). Returns "" when ready, else what is wrong.
-' Call it before any other ONDRIX function. Calling it again does no harm.
+' Loads the pcap library and ONDRIX.dll from folder, the full path of the
+' folder that holds ONDRIX.dll (e.g. App.Path). Returns "" when ready, else
+' what is wrong. Call it before any other ONDRIX function. Calling it again
+' does no harm.
+'
+' Every DLL is loaded by its full path, with the DLLs it needs taken from its
+' own folder and System32 only: a search by bare name would reach the current
+' folder and PATH, where anyone can leave a wpcap.dll or Packet.dll of their
+' own. The process-wide search path is left alone: it belongs to the host and
+' its other add-ins.
 Public Function OndrixLoad(ByVal folder As String) As String
-    Dim sysDir As String, n As Long, dllPath As String, attributes As Long, lastError As Long
-    If folder = "" Then folder = CurDir$   ' ThisWorkbook.Path of a workbook never saved
-    Do While Len(folder) > 1 And Right$(folder, 1) = "\"
+    Dim sysDir As String, n As Long, pcapPath As String, dllPath As String, lastError As Long
+    If LCase$(Left$(folder, 7)) = "http://" Or LCase$(Left$(folder, 8)) = "https://" Then
+        OndrixLoad = folder & " is a web address (a workbook opened from OneDrive or SharePoint), " & _
+                     "and ONDRIX.dll can only be loaded from a folder on this computer: save the workbook " & _
+                     "on a local disk, or pass the local folder that holds ONDRIX.dll (in OneDrive, set " & _
+                     "that folder to ""Always keep on this device"")."
+        Exit Function
+    End If
+    ' A relative folder would be taken from the current one, which the user
+    ' does not control.
+    If Not OxIsFullPath(folder) Then
+        OndrixLoad = "ONDRIX.dll's folder must be a full path such as C:\ONDRIX\x86, not """ & folder & _
+                     """ (a new workbook or document has no folder until it is saved)."
+        Exit Function
+    End If
+    Do While Len(folder) > 1 And (Right$(folder, 1) = "\" Or Right$(folder, 1) = "/")
         folder = Left$(folder, Len(folder) - 1)
     Loop
 
-    ' 1. A wpcap.dll that Windows finds by itself: WinPcap, or Npcap
-    '    installed in its WinPcap API-compatible mode.
-    If OxLoadLibrary("wpcap.dll") = 0 Then
-        ' 2. Npcap's own folder, loaded by full path so that its Packet.dll
-        '    is found beside it. (A 32-bit program asking for System32 gets
-        '    SysWOW64, where the 32-bit Npcap lives.) The process-wide search
-        '    path is left alone: it belongs to the host and its other add-ins.
+    ' 1. A wpcap.dll already loaded in this process. 2. Npcap's own folder,
+    '    then the system folder (WinPcap, or Npcap in its WinPcap
+    '    API-compatible mode). A 32-bit program asking for System32 gets
+    '    SysWOW64, where the 32-bit Npcap lives.
+    If OxGetModuleHandleW(StrPtr("wpcap.dll")) = 0 Then
         sysDir = String$(260, vbNullChar)
-        n = OxGetSystemDirectory(sysDir, 260)
+        n = OxGetSystemDirectoryW(StrPtr(sysDir), 260)
         If n <= 0 Or n >= 260 Then
             OndrixLoad = NpcapMissing()
             Exit Function
         End If
-        If OxLoadLibraryEx(Left$(sysDir, n) & "\Npcap\wpcap.dll", 0, LOAD_WITH_ALTERED_SEARCH_PATH) = 0 Then
+        pcapPath = Left$(sysDir, n) & "\Npcap\wpcap.dll"
+        If Not OxIsFile(pcapPath) Then pcapPath = Left$(sysDir, n) & "\wpcap.dll"
+        If Not OxIsFile(pcapPath) Then
             OndrixLoad = NpcapMissing()
+            Exit Function
+        End If
+        If Not OxLoadFile(pcapPath, lastError) Then
+            ' Present but refused: a damaged install, or access denied.
+            OndrixLoad = pcapPath & " could not be loaded (error " & lastError & _
+                         "): repair or reinstall Npcap from https://npcap.com/."
             Exit Function
         End If
     End If
 
-    ' 3. ONDRIX.dll by full path, so that no other copy on the search path
-    '    can win. Windows matches its import of wpcap.dll with the one loaded
-    '    above, and VB's Declares then find ONDRIX.dll already loaded. The
-    '    Unicode calls keep folder names that the ANSI code page can't spell.
-    dllPath = folder & "\ONDRIX.dll"
+    ' 3. ONDRIX.dll by full path. Windows matches its import of wpcap.dll
+    '    with the one loaded above, and VB's Declares then find ONDRIX.dll
+    '    already loaded.
+    dllPath = OxFullPath(folder & "\ONDRIX.dll")
     ' A missing file and a missing dependency both fail with error 126, so
     ' look for the file first.
-    attributes = OxGetFileAttributesW(StrPtr(dllPath))
-    If attributes = INVALID_FILE_ATTRIBUTES Or (attributes And FILE_ATTRIBUTE_DIRECTORY) <> 0 Then
+    If Not OxIsFile(dllPath) Then
         OndrixLoad = "ONDRIX.dll was not found in " & folder & "."
         Exit Function
     End If
-    If OxLoadLibraryExW(StrPtr(dllPath), 0, LOAD_WITH_ALTERED_SEARCH_PATH) = 0 Then
-        lastError = Err.LastDllError
+    If Not OxLoadFile(dllPath, lastError) Then
         If lastError = ERROR_BAD_EXE_FORMAT Then
             OndrixLoad = "ONDRIX.dll in " & folder & " does not match this program (error 193): " & _
                          "64-bit Office needs x64\ONDRIX.dll; VB6 and 32-bit Office need x86\ONDRIX.dll."
@@ -243,6 +271,48 @@ Private Function NpcapMissing() As String
     NpcapMissing = "Npcap is not installed. Get it from https://npcap.com/ and install it; " & _
                    "ONDRIX finds it in its own folder, or anywhere when " & _
                    """Install Npcap in WinPcap API-compatible Mode"" is chosen."
+End Function
+
+' C:\... or \\server\share\...: the two kinds of folder that do not depend on
+' the current one.
+Private Function OxIsFullPath(ByVal folder As String) As Boolean
+    Dim drive As String
+    drive = LCase$(Left$(folder, 1))
+    If drive >= "a" And drive <= "z" And Mid$(folder, 2, 1) = ":" Then
+        OxIsFullPath = (Mid$(folder, 3, 1) = "\" Or Mid$(folder, 3, 1) = "/")
+    Else
+        OxIsFullPath = (Left$(folder, 2) = "\\" Or Left$(folder, 2) = "//")
+    End If
+End Function
+
+Private Function OxIsFile(ByVal path As String) As Boolean
+    Dim attributes As Long
+    attributes = OxGetFileAttributesW(StrPtr(path))
+    OxIsFile = attributes <> INVALID_FILE_ATTRIBUTES And (attributes And FILE_ATTRIBUTE_DIRECTORY) = 0
+End Function
+
+' The path as Windows spells it in full: with backslashes, which loading by
+' full path needs.
+Private Function OxFullPath(ByVal path As String) As String
+    Dim buffer As String, n As Long
+    buffer = String$(1024, vbNullChar)
+    n = OxGetFullPathNameW(StrPtr(path), 1024, StrPtr(buffer), 0)
+    If n > 0 And n < 1024 Then OxFullPath = Left$(buffer, n) Else OxFullPath = path
+End Function
+
+' Loads the DLL at path, with the DLLs it needs from its own folder and
+' System32 only. Windows 7 without the update that added those flags refuses
+' them (error 87): the same full path then goes the older way, which also
+' looks beside the DLL first. False with the Windows error on failure.
+Private Function OxLoadFile(ByVal path As String, ByRef lastError As Long) As Boolean
+    If OxLoadLibraryExW(StrPtr(path), 0, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR Or LOAD_LIBRARY_SEARCH_SYSTEM32) <> 0 Then
+        OxLoadFile = True
+        Exit Function
+    End If
+    lastError = Err.LastDllError
+    If lastError <> ERROR_INVALID_PARAMETER Then Exit Function
+    OxLoadFile = OxLoadLibraryExW(StrPtr(path), 0, LOAD_WITH_ALTERED_SEARCH_PATH) <> 0
+    lastError = Err.LastDllError
 End Function
 
 ' ---- alias arrays ----

@@ -237,106 +237,210 @@ ONDRIX_API int32_t ONDRIX_CALL oxGetAdapterInfoVB5(int32_t index, BSTR *name, BS
 
 #ifdef _WIN32
 /*
- * Loads ONDRIX.dll from folder (NULL: this program's folder) after finding the
- * pcap library: a wpcap.dll on the normal search path, else the one in Npcap's
- * own folder under the system directory. Returns the module, or NULL with a
- * sentence for the user in message (always terminated, cut to fit). Call it
- * before the first export; the pcap library stays loaded.
+ * Loading ONDRIX.dll on Windows, before the first export is called.
+ *
+ * Npcap in its native layout keeps wpcap.dll in System32\Npcap, off the DLL
+ * search path, and a search by bare name would reach the current folder and
+ * PATH, where anyone can leave a wpcap.dll of their own. So the pcap library
+ * is taken only from where Npcap or WinPcap put it, and every DLL is loaded
+ * by full path with its dependencies (Packet.dll) from its own folder and
+ * System32 only. The process-wide search path is never changed.
+ *
+ * 1. A wpcap.dll already loaded in the process is used.
+ * 2. Else <system folder>\Npcap\wpcap.dll, failing that <system folder>\wpcap.dll
+ *    (a 32-bit program's system folder is SysWOW64).
+ * 3. ONDRIX.dll by full path from folder; its import binds to that wpcap.dll.
+ *
+ * OndrixLoadW takes the absolute folder that holds ONDRIX.dll (NULL: this
+ * program's own folder) and returns the module, or NULL with a sentence for
+ * the user in message (always terminated, cut to fit). OndrixLoad is the same
+ * for an ANSI folder and message. The pcap library stays loaded.
  */
-static inline HMODULE OndrixLoad(const char *folder, char *message, size_t messageSize)
+#ifndef LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
+#define LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR 0x00000100
+#endif
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+/* Windows 7 without the update that added these flags refuses them with
+   error 87; the same full path then goes the older way, which also looks for
+   dependencies beside the DLL first. */
+static inline HMODULE ondrix_load_file_(const wchar_t *path)
 {
-    char path[MAX_PATH + 16], full[MAX_PATH], own[MAX_PATH], number[12];
-    const char *part[5] = {"", "", "", "", ""};
+    HMODULE module =
+        LoadLibraryExW(path, NULL, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!module && GetLastError() == ERROR_INVALID_PARAMETER)
+        module = LoadLibraryExW(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return module;
+}
+
+static inline int ondrix_is_file_(const wchar_t *path)
+{
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+static inline int ondrix_starts_with_(const wchar_t *text, const wchar_t *prefix)
+{
+    for (; *prefix; ++text, ++prefix)
+        if (*text != *prefix && !(*text >= L'A' && *text <= L'Z' && *text + 32 == *prefix))
+            return 0;
+    return 1;
+}
+
+static inline HMODULE OndrixLoadW(const wchar_t *folder, wchar_t *message, size_t messageSize)
+{
+    wchar_t own[MAX_PATH], pcap[MAX_PATH + 32], path[MAX_PATH + 16], full[MAX_PATH], number[12];
+    const wchar_t *part[5] = {L"", L"", L"", L"", L""};
     size_t length[5] = {0, 0, 0, 0, 0};
     size_t n, i, j, at = 0;
-    DWORD error = 0, attributes, got;
+    DWORD error = 0, got;
     HMODULE module = NULL;
+    int k;
 
     if (!folder) {
-        got = GetModuleFileNameA(NULL, own, MAX_PATH);
+        got = GetModuleFileNameW(NULL, own, MAX_PATH);
         n = got < MAX_PATH ? got : MAX_PATH - 1;
         if (got == 0 || got >= MAX_PATH)
             error = got ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
         else
-            while (n > 0 && own[n - 1] != '\\' && own[n - 1] != '/')
+            while (n > 0 && own[n - 1] != L'\\' && own[n - 1] != L'/')
                 --n;
         own[n] = 0;
         folder = own;
     }
-    if (!folder[0])
-        folder = ".";
     /* The sentences name the folder without a trailing backslash. */
-    n = (size_t)lstrlenA(folder);
-    while (n > 1 && (folder[n - 1] == '\\' || folder[n - 1] == '/'))
+    n = (size_t)lstrlenW(folder);
+    while (n > 1 && (folder[n - 1] == L'\\' || folder[n - 1] == L'/'))
         --n;
+    part[1] = folder;
+    length[1] = n;
 
-    /* WinPcap, or Npcap in its WinPcap-compatible mode, is found by name.
-       Npcap's native folder is off the search path: its wpcap.dll is loaded by
-       full path, so that its Packet.dll is found beside it, and ONDRIX.dll's
-       import then binds to the loaded module by name. */
-    if (!GetModuleHandleA("wpcap.dll") && !LoadLibraryA("wpcap.dll")) {
-        got = GetSystemDirectoryA(path, MAX_PATH);
-        if (got > 0 && got < MAX_PATH)
-            lstrcpyA(path + got, "\\Npcap\\wpcap.dll");
-        if (got == 0 || got >= MAX_PATH || !LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH))
-            part[0] = "Npcap is not installed. Get it from https://npcap.com/ and install it; ONDRIX finds "
-                      "it in its own folder, or anywhere when \"Install Npcap in WinPcap API-compatible "
-                      "Mode\" is chosen.";
+    if (ondrix_starts_with_(folder, L"http://") || ondrix_starts_with_(folder, L"https://")) {
+        part[2] = L" is a web address (a workbook opened from OneDrive or SharePoint), and ONDRIX.dll can "
+                  L"only be loaded from a folder on this computer: save the workbook on a local disk, or "
+                  L"pass the local folder that holds ONDRIX.dll (in OneDrive, set that folder to \"Always "
+                  L"keep on this device\").";
+    } else if (!error && !(((folder[0] | 32) >= L'a' && (folder[0] | 32) <= L'z' && folder[1] == L':' &&
+                            (folder[2] == L'\\' || folder[2] == L'/')) ||
+                           ((folder[0] == L'\\' || folder[0] == L'/') && folder[1] == folder[0]))) {
+        /* A relative folder would be taken from the current one, which the
+           user does not control. */
+        part[0] = L"ONDRIX.dll's folder must be a full path such as C:\\ONDRIX\\x86, not \"";
+        part[2] = L"\" (a new workbook or document has no folder until it is saved).";
+    } else if (!GetModuleHandleW(L"wpcap.dll")) {
+        got = GetSystemDirectoryW(pcap, MAX_PATH);
+        if (got == 0 || got >= MAX_PATH)
+            got = 0, pcap[0] = 0;
+        for (k = 0; k < 2 && got; ++k) {
+            lstrcpyW(pcap + got, k == 0 ? L"\\Npcap\\wpcap.dll" : L"\\wpcap.dll");
+            if (!ondrix_is_file_(pcap))
+                continue;
+            if (!ondrix_load_file_(pcap)) {
+                /* Present but refused: a damaged install, or access denied. */
+                error = GetLastError();
+                part[1] = pcap;
+                length[1] = (size_t)lstrlenW(pcap);
+                part[2] = L" could not be loaded (error ";
+                part[4] = L"): repair or reinstall Npcap from https://npcap.com/.";
+            }
+            break;
+        }
+        if (k == 2 || !got) {
+            part[0] = L"Npcap is not installed. Get it from https://npcap.com/ and install it; ONDRIX finds "
+                      L"it in its own folder, or anywhere when \"Install Npcap in WinPcap API-compatible "
+                      L"Mode\" is chosen.";
+            length[1] = 0;
+        }
     }
 
-    if (!part[0][0]) {
-        /* By full path, so that no other copy on the search path can win. */
+    if (!part[0][0] && !part[2][0]) {
         if (!error && n + sizeof "\\ONDRIX.dll" > MAX_PATH)
             error = ERROR_FILENAME_EXCED_RANGE;
         if (!error) {
             for (i = 0; i < n; ++i)
                 path[i] = folder[i];
-            lstrcpyA(path + n, "\\ONDRIX.dll");
-            got = GetFullPathNameA(path, MAX_PATH, full, NULL);
+            lstrcpyW(path + n, L"\\ONDRIX.dll");
+            /* Also turns forward slashes into the backslashes LoadLibraryExW needs. */
+            got = GetFullPathNameW(path, MAX_PATH, full, NULL);
             if (got == 0 || got >= MAX_PATH)
                 error = ERROR_FILENAME_EXCED_RANGE;
         }
-        if (!error) {
-            /* A missing file and a missing dependency both give error 126:
-               look for the file first. */
-            attributes = GetFileAttributesA(full);
-            if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
-                part[0] = "ONDRIX.dll was not found in ";
-            else if ((module = LoadLibraryExA(full, NULL, LOAD_WITH_ALTERED_SEARCH_PATH)) == NULL)
-                error = GetLastError();
+        /* A missing file and a missing dependency both give error 126: look
+           for the file first. */
+        if (!error && !ondrix_is_file_(full)) {
+            part[0] = L"ONDRIX.dll was not found in ";
+            part[2] = L".";
+        } else if (!error && (module = ondrix_load_file_(full)) == NULL) {
+            error = GetLastError();
         }
-        if (part[0][0]) {
-            part[2] = ".";
-        } else if (error == ERROR_BAD_EXE_FORMAT) {
-            part[0] = "ONDRIX.dll in ";
-            part[2] = " does not match this program (error 193): 64-bit Office needs x64\\ONDRIX.dll; "
-                      "VB6 and 32-bit Office need x86\\ONDRIX.dll.";
-        } else if (!module) {
-            part[0] = "ONDRIX.dll in ";
-            part[2] = " could not be loaded (error ";
-            i = sizeof number;
-            do {
-                number[--i] = (char)('0' + error % 10);
-                error /= 10;
-            } while (error && i > 0);
-            part[3] = number + i;
-            length[3] = sizeof number - i;
-            part[4] = ").";
+        if (error == ERROR_BAD_EXE_FORMAT) {
+            part[0] = L"ONDRIX.dll in ";
+            part[2] = L" does not match this program (error 193): 64-bit Office needs x64\\ONDRIX.dll; "
+                      L"VB6 and 32-bit Office need x86\\ONDRIX.dll.";
+        } else if (error) {
+            part[0] = L"ONDRIX.dll in ";
+            part[2] = L" could not be loaded (error ";
+            part[4] = L").";
         }
-        if (!module) {
-            part[1] = folder;
-            length[1] = n;
-        }
+    }
+    if (part[4][0]) {
+        i = sizeof number / sizeof number[0];
+        do {
+            number[--i] = (wchar_t)(L'0' + error % 10);
+            error /= 10;
+        } while (error && i > 0);
+        part[3] = number + i;
+        length[3] = sizeof number / sizeof number[0] - i;
     }
 
     if (message && messageSize > 0) {
-        for (i = 0; i < 5; ++i) {
-            if (i != 1 && i != 3)
-                length[i] = (size_t)lstrlenA(part[i]);
-            for (j = 0; j < length[i] && at + 1 < messageSize; ++j)
-                message[at++] = part[i][j];
+        if (!module) {
+            for (i = 0; i < 5; ++i) {
+                if (i != 1 && i != 3)
+                    length[i] = (size_t)lstrlenW(part[i]);
+                for (j = 0; j < length[i] && at + 1 < messageSize; ++j)
+                    message[at++] = part[i][j];
+            }
+            /* Never half a surrogate pair at the cut. */
+            if (at > 0 && message[at - 1] >= 0xD800 && message[at - 1] < 0xDC00)
+                --at;
         }
         message[at] = 0;
+    }
+    return module;
+}
+
+static inline HMODULE OndrixLoad(const char *folder, char *message, size_t messageSize)
+{
+    wchar_t wideFolder[1024], wideMessage[1536];
+    char ansi[4096];
+    HMODULE module;
+    int got;
+    size_t i = 0;
+
+    if (folder && !MultiByteToWideChar(CP_ACP, 0, folder, -1, wideFolder, 1024)) {
+        /* Too long to be a folder anyway: its start gives the same answer. */
+        got = MultiByteToWideChar(CP_ACP, 0, folder, 1000, wideFolder, 1023);
+        wideFolder[got > 0 ? got : 0] = 0;
+    }
+    module = OndrixLoadW(folder ? wideFolder : NULL, wideMessage, sizeof wideMessage / sizeof wideMessage[0]);
+    if (message && messageSize > 0) {
+        if (!WideCharToMultiByte(CP_ACP, 0, wideMessage, -1, ansi, (int)sizeof ansi, NULL, NULL))
+            ansi[0] = 0;
+        /* Cut to fit, never inside a double-byte character. */
+        while (ansi[i] && i + 1 < messageSize) {
+            if (IsDBCSLeadByte((BYTE)ansi[i])) {
+                if (!ansi[i + 1] || i + 2 >= messageSize)
+                    break;
+                message[i] = ansi[i];
+                ++i;
+            }
+            message[i] = ansi[i];
+            ++i;
+        }
+        message[i] = 0;
     }
     return module;
 }

@@ -163,6 +163,9 @@ Private Sub cmdStart_Click()
             Exit Sub
         End If
     End If
+    ' A capture left open by an interruption (Stop in the IDE, an unhandled
+    ' error) would make oxBegin refuse; with none open, oxEnd does nothing.
+    oxEnd
     If oxBegin(ReadTimeoutMs) <> 0 Then
         ShowStatus "oxBegin failed: " & OxErrorText()
         Exit Sub

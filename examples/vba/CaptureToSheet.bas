@@ -94,6 +94,9 @@ Private Sub CaptureOnChosenAdapter()
 
     ReDim pkt(65535)
     OxSetNumber ParamCaptureMode, ModeCopy
+    ' A capture left open by an interruption (Ctrl+Break, Reset, an unhandled
+    ' error) would make oxBegin refuse; with none open, oxEnd does nothing.
+    oxEnd
     If oxBegin(ReadTimeoutMs) <> 0 Then
         MsgBox "oxBegin failed: " & OxErrorText(), vbExclamation
         Exit Sub

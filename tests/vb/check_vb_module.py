@@ -316,6 +316,9 @@ class Project:
         if m.group(5).lower() != "ondrix.dll":
             if (m.group(1) or "").lower() != "private":
                 f.err(f"{where}: a system function must be declared Private")
+            # A bare-name search reaches the current folder and PATH; the search path belongs to the host.
+            if re.search(r'(?i)"(LoadLibrary[AW]?|SetDllDirectory[AW]?|SetDefaultDllDirectories)"', m.group(0)):
+                f.err(f"{where}: loads DLLs by bare name or changes the DLL search path")
             return
         if m.group(4) not in EXPORTS:
             f.err(f"{where}: not an export of ONDRIX.dll")

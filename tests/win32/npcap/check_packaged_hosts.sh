@@ -1,7 +1,9 @@
 #!/bin/bash
-# Checks that the Windows example hosts start where the pcap library sits only
-# in Npcap's own folder, and that they say clearly what is missing where there
-# is none. Runs under Wine with stand-ins for Npcap's wpcap.dll and Packet.dll.
+# Checks that the Windows example hosts take the pcap library only from where
+# Npcap or WinPcap put it, never from a copy planted in the current folder, on
+# PATH or beside the program, and that they say clearly what is wrong where
+# it is missing or broken. Runs under Wine with stand-ins for wpcap.dll and
+# Packet.dll that name the files they were loaded from.
 #
 #   check_packaged_hosts.sh [--arch x86|x64] [--load-host EXE] DIR
 #
@@ -16,14 +18,15 @@
 # ONDRIX_WINEPREFIX          the Wine prefix, as for scripts/wine-run. Its Npcap
 #                            folders are made here and removed again.
 #
-# The hosts are copied into a fresh folder, so that nothing pcap-like lies
-# beside them or in the working folder. Exits non-zero on any failure.
+# The hosts are copied into a fresh folder whose name the ANSI code page can't
+# spell. Exits non-zero on any failure.
 set -uo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 wine_run=$repo/scripts/wine-run
 npcap_sentence='Npcap is not installed. Get it from https://npcap.com/ and install it; ONDRIX finds it in its own folder, or anywhere when "Install Npcap in WinPcap API-compatible Mode" is chosen.'
-bitness_sentence='ONDRIX.dll in bad does not match this program (error 193): 64-bit Office needs x64\ONDRIX.dll; VB6 and 32-bit Office need x86\ONDRIX.dll.'
+relative_sentence='ONDRIX.dll'"'"'s folder must be a full path such as C:\ONDRIX\x86, not "%s" (a new workbook or document has no folder until it is saved).'
+bitness_sentence='ONDRIX.dll in %s does not match this program (error 193): 64-bit Office needs x64\ONDRIX.dll; VB6 and 32-bit Office need x86\ONDRIX.dll.'
 
 usage() {
     echo "usage: $0 [--arch x86|x64] [--load-host EXE] DIR" >&2
@@ -69,40 +72,52 @@ prefix=$(cd "$(dirname "$prefix")" && pwd)/$(basename "$prefix")
 export ONDRIX_WINEPREFIX=$prefix
 "$wine_run" --init || exit 2
 windows=$prefix/drive_c/windows
-# Where a program of each kind looks for Npcap: 32-bit programs see syswow64
-# as their system folder.
-npcap_dir() {
-    if [[ $1 == x86 && -d $windows/syswow64 ]]; then
-        echo "$windows/syswow64/Npcap"
-    else
-        echo "$windows/system32/Npcap"
-    fi
+# A program's system folder: 32-bit programs see syswow64.
+sys_dir() {
+    if [[ $1 == x86 && -d $windows/syswow64 ]]; then echo "$windows/syswow64"; else echo "$windows/system32"; fi
 }
-remove_npcap() { rm -rf "$(npcap_dir x86)" "$(npcap_dir x64)"; }
+# Wine's own wpcap.dll in the system folders would count as an old WinPcap:
+# it is taken away for the checks and put back from Wine's install after.
+wine_wpcap() {
+    local d
+    for d in system32:x86_64 syswow64:i386; do
+        rm -rf "$windows/${d%:*}/Npcap" "$windows/${d%:*}/wpcap.dll" "$windows/${d%:*}/Packet.dll"
+        [[ $1 == restore && -d $windows/${d%:*} ]] &&
+            cp "/usr/lib/${d#*:}-linux-gnu/wine/${d#*:}-windows/wpcap.dll" "$windows/${d%:*}/" 2>/dev/null
+    done
+    return 0
+}
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }
 
 work=$(mktemp -d)
-trap 'remove_npcap; rm -rf "$work"' EXIT
-# Only this script makes Npcap folders: one left by an interrupted run goes.
-remove_npcap
+trap 'wine_wpcap restore; rm -rf "$work"' EXIT
+wine_wpcap remove
+host_dir=Перехват
 for arch in "${arches[@]}"; do
-    mkdir -p "$work/$arch/bad"
-    cp -L "$dir/$arch/ONDRIX.dll" "$dir/$arch/ondrix-capture.exe" "$work/$arch/"
-    [[ -n $load_host ]] && cp -L "$load_host" "$work/$arch/load_host.exe"
+    mkdir -p "$work/$arch/bad" "$work/$arch/cwd" "$work/$arch/onpath" "$work/$arch/$host_dir"
+    cp -L "$dir/$arch/ONDRIX.dll" "$dir/$arch/ondrix-capture.exe" "$work/$arch/$host_dir/"
+    [[ -n $load_host ]] && cp -L "$load_host" "$work/$arch/$host_dir/load_host.exe"
     # Not a program at all: Windows refuses it as it refuses a DLL of the other bitness.
     echo "not a DLL" >"$work/$arch/bad/ONDRIX.dll"
+    # Planted copies: a search by bare name would find them.
+    cp "$(standins "$arch")"/*.dll "$work/$arch/cwd/"
+    cp "$(standins "$arch")"/*.dll "$work/$arch/onpath/"
+    cp "$(standins "$arch")/Packet.dll" "$work/$arch/$host_dir/"
 done
 
-# Only the Npcap folders may offer a wpcap.dll (Wine's own is refused), and
-# Packet.dll is only ever the stand-in.
-export WINEDLLOVERRIDES="wpcap,packet=n"
+# Packet.dll is only ever the stand-in, wpcap.dll never Wine's own; file names
+# are read as UTF-8, so the program's folder keeps its Cyrillic name.
+export WINEDLLOVERRIDES="wpcap,packet=n" LANG=C.UTF-8
 
-# run ARCH PROGRAM ARGS...: runs it in its own folder; sets out, err and rc.
+# run ARCH PROGRAM ARGS...: runs it in the current folder with the planted
+# copies, and their twins on PATH; sets out, err and rc.
 run() {
     local arch=$1 program=$2
     shift 2
     echo "== $arch\\$program $*"
     rc=0
-    out=$(cd "$work/$arch" && timeout 600 "$wine_run" "$work/$arch/$program" "$@" 2>"$work/stderr") || rc=$?
+    out=$(cd "$work/$arch/cwd" && WINEPATH=$(winpath "$work/$arch/onpath") timeout 600 "$wine_run" \
+        "$work/$arch/$host_dir/$program" "$@" 2>"$work/stderr") || rc=$?
     out=$(tr -d '\r' <<<"$out")
     err=$(tr -d '\r' <"$work/stderr")
     [[ -n $out ]] && printf '%s\n' "$out"
@@ -110,41 +125,51 @@ run() {
     echo "exit $rc"
 }
 has_line() { grep -qFx -- "$2" <<<"$1"; }
+# list ARCH FOLDER: the listing names the stand-ins in that system folder.
+expect_listing() {
+    run "$1" ondrix-capture.exe list
+    [[ $rc -eq 0 ]] && has_line "$out" "1 adapter(s)" || fail "$1 ondrix-capture list: no adapter"
+    grep -qiE "^ +Npcap Loopback Adapter \(C:.windows.$2.wpcap\.dll with C:.windows.$2.Packet\.dll\)$" <<<"$out" ||
+        fail "$1 ondrix-capture list: not the pcap library in $2"
+}
 
-echo "-- the pcap library only in the Npcap folders"
 for arch in "${arches[@]}"; do
-    mkdir -p "$(npcap_dir "$arch")"
-    cp "$(standins "$arch")/wpcap.dll" "$(standins "$arch")/Packet.dll" "$(npcap_dir "$arch")/"
-done
-for arch in "${arches[@]}"; do
-    run "$arch" ondrix-capture.exe list
-    [[ $rc -eq 0 ]] || fail "$arch ondrix-capture list exited $rc"
-    has_line "$out" "1 adapter(s)" || fail "$arch ondrix-capture list: not one adapter"
-    grep -qF '\Device\NPF_Loopback' <<<"$out" || fail "$arch ondrix-capture list: no stand-in adapter"
-    grep -qF 'Npcap Loopback Adapter' <<<"$out" || fail "$arch ondrix-capture list: no description"
+    sys=$(sys_dir "$arch")
+    echo "-- $arch: Npcap's folder, an old copy in the system folder, planted ones elsewhere"
+    mkdir -p "$sys/Npcap"
+    cp "$(standins "$arch")"/*.dll "$sys/Npcap/"
+    cp "$(standins "$arch")"/*.dll "$sys/"
+    expect_listing "$arch" "${sys##*/}.Npcap"
     if [[ -n $load_host ]]; then
-        run "$arch" load_host.exe missing "bad\\" -
-        [[ $rc -eq 0 ]] || fail "$arch load host exited $rc"
-        has_line "$out" "missing: ONDRIX.dll was not found in missing." || fail "$arch: no not-found sentence"
-        has_line "$out" "bad\\: $bitness_sentence" || fail "$arch: no bitness sentence"
-        has_line "$out" "-: loaded" || fail "$arch: ONDRIX.dll not loaded from the host's folder"
+        missing=$(winpath "$work/$arch/missing") bad=$(winpath "$work/$arch/bad")
+        run "$arch" load_host.exe relative "" "$missing" "$bad" + -
+        has_line "$out" "relative: ${relative_sentence/\%s/relative}" || fail "$arch: relative folder not refused"
+        has_line "$out" ": ${relative_sentence/\%s/}" || fail "$arch: empty folder not refused"
+        has_line "$out" "$missing: ONDRIX.dll was not found in $missing." || fail "$arch: no not-found sentence"
+        has_line "$out" "$bad: ${bitness_sentence/\%s/$bad}" || fail "$arch: no bitness sentence"
+        has_line "$out" "+: loaded" || fail "$arch: OndrixLoadW did not load from its own folder"
+        has_line "$out" "-: loaded" || fail "$arch: OndrixLoad(NULL) did not load from its own folder"
         grep -qiE '^wpcap\.dll: .*\\Npcap\\wpcap\.dll$' <<<"$out" || fail "$arch: wpcap.dll not from the Npcap folder"
         grep -qiE '^Packet\.dll: .*\\Npcap\\Packet\.dll$' <<<"$out" || fail "$arch: Packet.dll not from the Npcap folder"
-        has_line "$out" '0: \Device\NPF_Loopback (Npcap Loopback Adapter)' || fail "$arch: no adapter through the helper"
     fi
-done
 
-echo "-- no pcap library at all"
-remove_npcap
-for arch in "${arches[@]}"; do
+    echo "-- $arch: WinPcap-compatible, the system folder only"
+    rm -rf "$sys/Npcap"
+    expect_listing "$arch" "${sys##*/}"
+
+    echo "-- $arch: Npcap's wpcap.dll present but broken"
+    mkdir -p "$sys/Npcap"
+    echo "not a DLL" >"$sys/Npcap/wpcap.dll"
+    run "$arch" ondrix-capture.exe list
+    [[ $rc -ne 0 ]] || fail "$arch ondrix-capture list succeeded with a broken Npcap"
+    has_line "$err" "C:\\windows\\${sys##*/}\\Npcap\\wpcap.dll could not be loaded (error 193): repair or reinstall Npcap from https://npcap.com/." ||
+        fail "$arch ondrix-capture list: no sentence for a broken Npcap"
+
+    echo "-- $arch: no pcap library at all"
+    wine_wpcap remove
     run "$arch" ondrix-capture.exe list
     [[ $rc -ne 0 ]] || fail "$arch ondrix-capture list succeeded without a pcap library"
     has_line "$err" "$npcap_sentence" || fail "$arch ondrix-capture list: no Npcap sentence"
-    if [[ -n $load_host ]]; then
-        run "$arch" load_host.exe -
-        [[ $rc -ne 0 ]] || fail "$arch load host succeeded without a pcap library"
-        has_line "$out" "-: $npcap_sentence" || fail "$arch load host: no Npcap sentence"
-    fi
 done
 
 if [[ $failures -ne 0 ]]; then

@@ -1,7 +1,7 @@
 /*
- * A C host that loads ONDRIX.dll with OndrixLoad, trying each folder given
- * ("-" for its own) until one loads, then lists the adapters through it and
- * names the files the pcap library came from.
+ * A C host that loads ONDRIX.dll with OndrixLoad from each folder given ("-":
+ * NULL, its own; "+": its own, named to OndrixLoadW), then lists the adapters through the last
+ * module loaded and names the files the pcap library came from.
  */
 #include <stdio.h>
 #include <string.h>
@@ -23,25 +23,34 @@ static void print_module(const char *name)
 int main(int argc, char **argv)
 {
     char message[512], cut[16];
-    HMODULE ondrix = NULL;
+    wchar_t wide[MAX_PATH], wideMessage[512];
+    HMODULE ondrix = NULL, module;
     InitFunction init;
     InfoFunction info;
     AdapterInfoRecord record;
     int32_t n, i;
     int k;
 
-    for (k = 1; k < argc && !ondrix; ++k) {
-        const char *folder = strcmp(argv[k], "-") == 0 ? NULL : argv[k];
-        /* A short buffer gets the start of the sentence and its terminator, nothing past them. */
-        memset(cut, '#', sizeof cut);
-        OndrixLoad(folder, cut, 8);
-        if (memchr(cut, 0, 8) == NULL || cut[8] != '#') {
-            printf("%s: the message overran its buffer\n", argv[k]);
-            return 3;
+    for (k = 1; k < argc; ++k) {
+        if (strcmp(argv[k], "+") == 0) {
+            GetModuleFileNameW(NULL, wide, MAX_PATH);
+            *wcsrchr(wide, L'\\') = 0;
+            module = OndrixLoadW(wide, wideMessage, 512);
+            WideCharToMultiByte(CP_ACP, 0, wideMessage, -1, message, sizeof message, NULL, NULL);
+        } else {
+            const char *folder = strcmp(argv[k], "-") ? argv[k] : NULL;
+            /* A short buffer gets the start of the sentence and its terminator, nothing past them. */
+            memset(cut, '#', sizeof cut);
+            OndrixLoad(folder, cut, 8);
+            if (memchr(cut, 0, 8) == NULL || cut[8] != '#') {
+                printf("%s: the message overran its buffer\n", argv[k]);
+                return 3;
+            }
+            module = OndrixLoad(folder, message, sizeof message);
         }
-        ondrix = OndrixLoad(folder, message, sizeof message);
-        printf("%s: %s\n", argv[k], ondrix ? "loaded" : message);
-        if (ondrix && message[0]) {
+        ondrix = module ? module : ondrix;
+        printf("%s: %s\n", argv[k], module ? "loaded" : message);
+        if (module && message[0]) {
             printf("a message came with the module: %s\n", message);
             return 3;
         }

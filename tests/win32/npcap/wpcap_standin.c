@@ -1,17 +1,27 @@
 /*
- * Stands in for Npcap's wpcap.dll in its native folder: every function
- * ONDRIX.dll imports, one loopback adapter, and nothing opens. It imports the
- * Packet.dll stand-in, as the real one imports Npcap's Packet.dll.
+ * Stands in for Npcap's wpcap.dll: every function ONDRIX.dll imports, one
+ * loopback adapter, and nothing opens. It imports the Packet.dll stand-in, as
+ * the real one imports Npcap's Packet.dll. The adapter's description names
+ * the files both stand-ins were loaded from, so a test sees which copies won.
  */
 #include <winsock2.h>
 
 #include <pcap.h>
+#include <stdio.h>
 #include <string.h>
 
 __declspec(dllimport) const char *PacketGetVersion(void);
 
 static char adapterName[] = "\\Device\\NPF_Loopback";
-static char adapterDescription[] = "Npcap Loopback Adapter";
+static char adapterDescription[PCAP_ERRBUF_SIZE];
+static HINSTANCE self;
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    if (reason == DLL_PROCESS_ATTACH)
+        self = instance;
+    return TRUE;
+}
 static char noCapture[] = "the Npcap stand-in opens nothing";
 
 static void refuse(char *errbuf)
@@ -23,11 +33,15 @@ static void refuse(char *errbuf)
 int pcap_findalldevs(pcap_if_t **list, char *errbuf)
 {
     static pcap_if_t loopback;
+    char own[MAX_PATH] = "?";
     /* Through Packet.dll, as the real library asks its driver. */
-    if (!PacketGetVersion()) {
+    const char *packet = PacketGetVersion();
+    if (!packet) {
         refuse(errbuf);
         return -1;
     }
+    GetModuleFileNameA(self, own, MAX_PATH);
+    snprintf(adapterDescription, sizeof adapterDescription, "Npcap Loopback Adapter (%s with %s)", own, packet);
     memset(&loopback, 0, sizeof loopback);
     loopback.name = adapterName;
     loopback.description = adapterDescription;
