@@ -41,7 +41,8 @@ int pcap_findalldevs(pcap_if_t **list, char *errbuf)
         return -1;
     }
     GetModuleFileNameA(self, own, MAX_PATH);
-    snprintf(adapterDescription, sizeof adapterDescription, "Npcap Loopback Adapter (%s with %s)", own, packet);
+    snprintf(adapterDescription, sizeof adapterDescription, "Npcap Loopback Adapter (%s with %s)", own,
+             packet);
     memset(&loopback, 0, sizeof loopback);
     loopback.name = adapterName;
     loopback.description = adapterDescription;
