@@ -34,6 +34,8 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   # x64 has one calling convention and no @N decoration: the same list, plain.
   file(READ ${ONDRIX_DEF} def_text)
   string(REGEX REPLACE "@[0-9]+( +@)" "\\1" def_text "${def_text}")
+  # Made at configure time: a change of the list must configure again.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ONDRIX_DEF})
   set(ONDRIX_DEF ${CMAKE_BINARY_DIR}/ondrix64.def)
   file(WRITE ${ONDRIX_DEF} "${def_text}")
 endif()

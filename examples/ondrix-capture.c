@@ -1,5 +1,5 @@
 /*
- * ondrix-capture: a small capture host built on the 16 ONDRIX exports only,
+ * ondrix-capture: a small capture host built on the ONDRIX exports only,
  * driving them the way a VB program does (variants, byte-array variables,
  * header records, ANSI error strings).
  *
@@ -241,6 +241,7 @@ static int cmd_capture(const struct options *o)
     SAFEARRAY *sa = make_array(room);
     void *own = sa ? sa->pvData : NULL;
     PacketHeaderRecord h;
+    CaptureStatsRecord stats;
     long packets = 0, timeouts = 0, bytes = 0;
     int mode = ModeCopy, disk = 0, mem = 0, memsafe = 0, status = 0;
 
@@ -320,6 +321,11 @@ static int cmd_capture(const struct options *o)
             printf(" (to disk)");
         printf("\n");
     }
+    /* The capture library's own counts; a saved file has none. */
+    if (!o->file && oxGetStats(&stats) == 0)
+        printf("pcap: %lu received, %lu dropped, %lu dropped by the interface\n",
+               (unsigned long)(uint32_t)stats.received, (unsigned long)(uint32_t)stats.dropped,
+               (unsigned long)(uint32_t)stats.interfaceDropped);
     if (oxEnd() != 0)
         status = fail("oxEnd");
     free_array(sa, own, room);

@@ -87,6 +87,15 @@ Public Type PacketHeaderRecord
     microseconds As Long
 End Type
 
+' Filled by oxGetStats: the counters of the running capture since oxBegin,
+' three Longs, 12 bytes. The pcap library counts unsigned: past 2147483647
+' a count reads negative; add 4294967296# to it for the true count.
+Public Type CaptureStatsRecord
+    received As Long           ' packets the capture saw, those it lost included
+    dropped As Long            ' packets lost because the buffer was full
+    interfaceDropped As Long   ' packets the adapter or its driver dropped; often 0
+End Type
+
 ' ---- oxSetParam codes ----
 Public Const ParamSnapLength As Long = 0        ' 1 to 65536
 Public Const ParamPromiscuous As Long = 1       ' 0 or 1
@@ -105,7 +114,7 @@ Public Const ModeCopy As Long = 100    ' the packet is copied into the array: th
 Public Const SourceLive As Long = 1001   ' the current adapter
 Public Const SourceFile As Long = 1002   ' the saved file named by ParamDumpFileName
 
-' ---- the 16 exports ----
+' ---- the exports: the 16, and oxGetStats (17th) ----
 #If VBA7 Then
 Public Declare PtrSafe Function OndrixInit Lib "ONDRIX.dll" () As Long
 Public Declare PtrSafe Function oxGetAdapterInfo Lib "ONDRIX.dll" (ByVal index As Long, ByRef info As AdapterInfoRecord) As Long
@@ -123,6 +132,7 @@ Public Declare PtrSafe Function oxSetParam Lib "ONDRIX.dll" (ByVal code As Long,
 Public Declare PtrSafe Function oxSendPacket Lib "ONDRIX.dll" (ByRef frame() As Byte) As Long
 Public Declare PtrSafe Function oxCapture Lib "ONDRIX.dll" (ByRef packet() As Byte, ByRef header As PacketHeaderRecord) As Long
 Public Declare PtrSafe Function oxGetAdapterInfoVB5 Lib "ONDRIX.dll" (ByVal index As Long, ByRef name As String, ByRef description As String) As Long
+Public Declare PtrSafe Function oxGetStats Lib "ONDRIX.dll" (ByRef stats As CaptureStatsRecord) As Long
 #Else
 Public Declare Function OndrixInit Lib "ONDRIX.dll" () As Long
 Public Declare Function oxGetAdapterInfo Lib "ONDRIX.dll" (ByVal index As Long, ByRef info As AdapterInfoRecord) As Long
@@ -140,6 +150,7 @@ Public Declare Function oxSetParam Lib "ONDRIX.dll" (ByVal code As Long, ByRef v
 Public Declare Function oxSendPacket Lib "ONDRIX.dll" (ByRef frame() As Byte) As Long
 Public Declare Function oxCapture Lib "ONDRIX.dll" (ByRef packet() As Byte, ByRef header As PacketHeaderRecord) As Long
 Public Declare Function oxGetAdapterInfoVB5 Lib "ONDRIX.dll" (ByVal index As Long, ByRef name As String, ByRef description As String) As Long
+Public Declare Function oxGetStats Lib "ONDRIX.dll" (ByRef stats As CaptureStatsRecord) As Long
 #End If
 
 ' ---- system functions used by the helpers below ----

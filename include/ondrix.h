@@ -1,7 +1,7 @@
 /*
  * ONDRIX: packet capture and packet sending for Visual Basic hosts.
  *
- * 16 flat exports over the pcap library. Results are plain 32-bit integers:
+ * 16 flat exports over the pcap library, and oxGetStats as a 17th. Results are plain 32-bit integers:
  * 0 success, -1 failure; the capture calls return 1 (packet), 0 (read
  * time-out) or -1. After a failure oxGetErrorDescription() tells why.
  *
@@ -165,11 +165,20 @@ typedef struct PacketHeaderRecord {
     int32_t microseconds; /* the timestamp's microseconds, unchanged */
 } PacketHeaderRecord;
 
+/* Filled by oxGetStats: the pcap library's counters of the running capture,
+   its unsigned counts stored bit for bit (past 2^31 they read negative). */
+typedef struct CaptureStatsRecord {
+    int32_t received;         /* ps_recv: packets the capture saw */
+    int32_t dropped;          /* ps_drop: packets lost for want of buffer room */
+    int32_t interfaceDropped; /* ps_ifdrop: packets the interface or its driver dropped; often 0 */
+} CaptureStatsRecord;
+
 ONDRIX_STATIC_ASSERT(offsetof(AdapterInfoRecord, description) == 255, "description offset");
 ONDRIX_STATIC_ASSERT(offsetof(AdapterInfoRecord, reserved) == 512, "reserved offset");
 ONDRIX_STATIC_ASSERT(sizeof(AdapterInfoRecord) == 516, "AdapterInfoRecord size");
 ONDRIX_STATIC_ASSERT(offsetof(PacketHeaderRecord, microseconds) == 20, "microseconds offset");
 ONDRIX_STATIC_ASSERT(sizeof(PacketHeaderRecord) == 24, "PacketHeaderRecord size");
+ONDRIX_STATIC_ASSERT(sizeof(CaptureStatsRecord) == 12, "CaptureStatsRecord size");
 
 /* Codes for oxSetParam. Codes 3, 4, 5, 7 and 11 and above are accepted and ignored. */
 enum ParamCode {
@@ -230,6 +239,9 @@ ONDRIX_API int32_t ONDRIX_CALL oxSendPacket(SAFEARRAY **array);
 ONDRIX_API int32_t ONDRIX_CALL oxCapture(SAFEARRAY **array, PacketHeaderRecord *header);
 /* Stores new strings with the adapter's name and description into the two slots. */
 ONDRIX_API int32_t ONDRIX_CALL oxGetAdapterInfoVB5(int32_t index, BSTR *name, BSTR *description);
+/* Ordinal 17, added after the first 16: fills *stats with the counters of the
+   running live capture; -1 with no capture, or on a saved file. */
+ONDRIX_API int32_t ONDRIX_CALL oxGetStats(CaptureStatsRecord *stats);
 
 #ifdef __cplusplus
 }

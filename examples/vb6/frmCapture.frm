@@ -103,6 +103,7 @@ Option Explicit
 ' freely, unlike an array that alias delivery points at a packet.
 Private pkt() As Byte
 Private hdr As PacketHeaderRecord
+Private stats As CaptureStatsRecord
 Private loaded As Boolean      ' ONDRIX.dll is loaded: oxEnd and OndrixTerminate at the end
 Private capturing As Boolean
 
@@ -195,9 +196,14 @@ Private Sub tmrPoll_Timer()
             Exit For
         Else
             StopCapture "oxCapture failed: " & OxErrorText()
-            Exit For
+            Exit Sub
         End If
     Next
+    ' What the capture library counted: dropped is what it lost for want of
+    ' buffer room, because packets came faster than this program took them.
+    If oxGetStats(stats) = 0 Then
+        ShowStatus "Capturing... " & stats.received & " received, " & stats.dropped & " dropped."
+    End If
 End Sub
 
 ' One line: local time, captured/wire length, the first bytes in hex. The

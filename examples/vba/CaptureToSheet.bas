@@ -17,6 +17,7 @@ Private Const ReadTimeoutMs As Long = 200    ' the driver hands packets over at 
 ' (the snap length, 65536 bytes); alias mode would need OxRelease.
 Private pkt() As Byte
 Private hdr As PacketHeaderRecord
+Private stats As CaptureStatsRecord
 
 ' Loads ONDRIX.dll for this Office's bitness before any other ONDRIX call.
 ' False after telling the user what is wrong.
@@ -131,6 +132,12 @@ Private Sub CaptureOnChosenAdapter()
         If Timer - started > TimeLimitSeconds Or Timer < started Then Exit Do
         DoEvents
     Loop
+    ' What the capture library counted; dropped is what it lost for want of
+    ' buffer room because packets came faster than they were taken.
+    If oxGetStats(stats) = 0 Then
+        ws.Cells(row + 2, 1).Value = "Received " & stats.received & ", dropped " & stats.dropped & _
+                                     ", dropped by the adapter " & stats.interfaceDropped
+    End If
     oxEnd
     ws.Columns("A:E").AutoFit
     MsgBox (row - 1) & " packet(s) captured.", vbInformation

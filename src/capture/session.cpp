@@ -1,4 +1,5 @@
-// Starting and ending a capture: oxBegin, oxEnd, oxSetKernelBuffSize.
+// Starting and ending a capture: oxBegin, oxEnd, oxSetKernelBuffSize, and
+// the capture's counters, oxGetStats.
 #include <cstring>
 
 #include "frame/errors.h"
@@ -135,4 +136,22 @@ extern "C" int32_t ONDRIX_CALL oxSetKernelBuffSize(int32_t bytes)
         return -1;
     }
     return platform::setDriverBuffer(state.captureHandle, bytes) >= 0 ? 0 : -1;
+}
+
+extern "C" int32_t ONDRIX_CALL oxGetStats(CaptureStatsRecord *stats)
+{
+    if (!state.captureHandle) {
+        setError(msg::NotReady);
+        return -1;
+    }
+    // Windows' pcap.h adds fields that only remote captures fill: zeroed, never read.
+    pcap_stat counters{};
+    if (pcap_stats(state.captureHandle, &counters) < 0) {
+        setErrorText(pcap_geterr(state.captureHandle));
+        return -1;
+    }
+    stats->received = static_cast<int32_t>(counters.ps_recv);
+    stats->dropped = static_cast<int32_t>(counters.ps_drop);
+    stats->interfaceDropped = static_cast<int32_t>(counters.ps_ifdrop);
+    return 0;
 }

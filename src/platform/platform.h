@@ -39,7 +39,8 @@ bool toAnsi(const OLECHAR *text, char *out, int outSize);
 bool localClock(int64_t seconds, int32_t *hour, int32_t *minute, int32_t *second);
 
 // Opens a live adapter with snap length, promiscuous mode and read time-out
-// (which libpcap's reads on Linux can't keep; nextPacket does there), and
+// (which the capture driver only keeps by handing packets over late;
+// nextPacket keeps it instead), and
 // requests the driver buffer when bufferSize > 0. Null on failure, with
 // the capture library's text in errbuf. *bufferRefused tells whether the
 // buffer request was refused, which does not stop the open.

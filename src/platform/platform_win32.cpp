@@ -30,11 +30,26 @@ bool localClock(int64_t seconds, int32_t *hour, int32_t *minute, int32_t *second
     return true;
 }
 
+// Npcap's driver hands a read over when its buffer holds "min to copy" bytes
+// (16,000 by default) or when the time-out given to pcap_open_live passes, so
+// a single packet on a quiet link would wait out the host's whole read
+// time-out, and with 0 until more traffic came. The driver gets a short
+// time-out instead, and nextPacket keeps the host's by reading again until a
+// packet comes or the host's time-out has passed. At high rates the buffer
+// fills first and reads stay as batched as before; pcap_setmintocopy(0) would
+// wake the reader for every packet instead (see docs/performance.md). Nothing
+// beyond pcap_open_live and pcap_next_ex is needed, which WinPcap 4.1.3 has too.
+constexpr int32_t kDriverTimeoutMs = 8;
+
 pcap_t *openLive(const char *name, int32_t snapLength, int32_t promiscuous, int32_t timeoutMs,
                  int32_t bufferSize, char *errbuf, bool *bufferRefused)
 {
     *bufferRefused = false;
-    pcap_t *handle = pcap_open_live(name, snapLength, promiscuous, timeoutMs, errbuf);
+    // A negative time-out, which the driver takes as "don't wait", and a
+    // shorter positive one go to the driver as they are.
+    const int32_t driverTimeoutMs =
+        timeoutMs != 0 && timeoutMs < kDriverTimeoutMs ? timeoutMs : kDriverTimeoutMs;
+    pcap_t *handle = pcap_open_live(name, snapLength, promiscuous, driverTimeoutMs, errbuf);
     if (handle && bufferSize > 0 && pcap_setbuff(handle, bufferSize) < 0)
         *bufferRefused = true;
     return handle;
@@ -42,9 +57,40 @@ pcap_t *openLive(const char *name, int32_t snapLength, int32_t promiscuous, int3
 
 int setDriverBuffer(pcap_t *handle, int32_t bytes) { return pcap_setbuff(handle, bytes); }
 
-int nextPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, bool, int32_t)
+namespace
 {
-    return pcap_next_ex(handle, header, data);
+
+// Out of line, so that a packet already in the buffer costs one jump over pcap_next_ex.
+__attribute__((noinline)) int nextLivePacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data,
+                                             int32_t readTimeoutMs)
+{
+    int r = pcap_next_ex(handle, header, data);
+    if (r != 0)
+        return r;
+    // Timed from the first driver time-out on: a read ends at most one
+    // driver time-out after the host's, never before it. 0 waits for a packet.
+    LARGE_INTEGER frequency, start, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    for (;;) {
+        if (readTimeoutMs != 0) {
+            QueryPerformanceCounter(&now);
+            if ((now.QuadPart - start.QuadPart) * 1000 >= int64_t{readTimeoutMs} * frequency.QuadPart)
+                return 0;
+        }
+        r = pcap_next_ex(handle, header, data);
+        if (r != 0)
+            return r;
+    }
+}
+
+} // namespace
+
+int nextPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, bool live, int32_t readTimeoutMs)
+{
+    if (!live || readTimeoutMs < 0)
+        return pcap_next_ex(handle, header, data);
+    return nextLivePacket(handle, header, data, readTimeoutMs);
 }
 
 pcap_dumper_t *openDump(pcap_t *handle, const char *fileName) { return pcap_dump_open(handle, fileName); }

@@ -68,12 +68,10 @@ class LibraryTest : public ::testing::Test
     {
         return fake_calls("pcap_open_live") ? fake_arg("pcap_open_live", 1) : fake_arg("pcap_set_promisc", 0);
     }
-    // The read time-out as pcap_open_live got it; -1 on Linux, where the
-    // library keeps it for its own reads (timed by the integration tests)
-    // and libpcap gets a short block time-out instead.
+    // The time-out the capture library got at the live open.
     static int64_t openedTimeout()
     {
-        return fake_calls("pcap_open_live") ? fake_arg("pcap_open_live", 2) : -1;
+        return fake_calls("pcap_open_live") ? fake_arg("pcap_open_live", 2) : fake_arg("pcap_set_timeout", 0);
     }
     static std::string openedName()
     {

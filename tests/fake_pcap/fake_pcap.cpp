@@ -6,18 +6,29 @@
 #endif
 #include <pcap.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "fake_pcap.h"
 
+using Clock = std::chrono::steady_clock;
+
 struct pcap {
     bool offline = false;
+    bool nonblocking = false;
+    int timeoutMs = 0; // as the driver was given it
     std::string error;
     pcap_pkthdr header{};
     std::vector<u_char> data;
@@ -54,6 +65,7 @@ struct Packet {
     int result; // 1 for a packet
     pcap_pkthdr header;
     std::vector<u_char> data;
+    Clock::time_point arrival; // the clock's epoch: already there
 };
 
 struct Fake {
@@ -70,6 +82,10 @@ struct Fake {
     std::vector<pcap_if_t *> freedAdapters; // kept until reset, see pcap_freealldevs
     int programs = 0;
     std::vector<std::vector<u_char>> dumped, sent;
+    int delayMs = 0;
+    int wake[2] = {-1, -1}; // the pipe behind pcap_get_selectable_fd
+    int readsHungUp = -1;   // reads since the pipe's write end was closed
+    pcap_stat stats{};
 };
 
 Fake &fake()
@@ -117,6 +133,31 @@ pcap_t *newHandle(bool offline)
 }
 
 int64_t ptr(const void *p) { return static_cast<int64_t>(reinterpret_cast<intptr_t>(p)); }
+
+bool arrived()
+{
+    const Fake &f = fake();
+    return !f.packets.empty() && f.packets.front().arrival <= Clock::now();
+}
+
+// A blocking live read waits as Npcap's driver does: a few small packets
+// never fill its buffer, so it hands over what has come only when the time-out
+// it was given passes; for 0 that is never (6 s here, to keep tests bounded).
+bool driverRead(const pcap_t *p)
+{
+    if (!p->nonblocking && p->timeoutMs >= 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(p->timeoutMs ? p->timeoutMs : 6000));
+    return arrived();
+}
+
+void closeWake()
+{
+#ifndef _WIN32
+    for (int &fd : fake().wake)
+        if (fd >= 0)
+            close(fd), fd = -1;
+#endif
+}
 
 // What a freed adapter is called: an adapter opened by this name was reached
 // through a list the library had already released.
@@ -192,7 +233,9 @@ pcap_t *pcap_open_live(const char *name, int snaplen, int promisc, int timeout, 
         writeError(errbuf);
         return nullptr;
     }
-    return newHandle(false);
+    pcap_t *p = newHandle(false);
+    p->timeoutMs = timeout;
+    return p;
 }
 
 pcap_t *pcap_create(const char *name, char *errbuf)
@@ -206,7 +249,11 @@ pcap_t *pcap_create(const char *name, char *errbuf)
 
 int pcap_set_snaplen(pcap_t *, int v) { return record("pcap_set_snaplen", {v}) ? -1 : 0; }
 int pcap_set_promisc(pcap_t *, int v) { return record("pcap_set_promisc", {v}) ? -1 : 0; }
-int pcap_set_timeout(pcap_t *, int v) { return record("pcap_set_timeout", {v}) ? -1 : 0; }
+int pcap_set_timeout(pcap_t *p, int v)
+{
+    p->timeoutMs = v;
+    return record("pcap_set_timeout", {v}) ? -1 : 0;
+}
 
 int pcap_set_buffer_size(pcap_t *, int v)
 {
@@ -222,19 +269,20 @@ int pcap_activate(pcap_t *p)
     return 0;
 }
 
-int pcap_setnonblock(pcap_t *, int v, char *errbuf)
+int pcap_setnonblock(pcap_t *p, int v, char *errbuf)
 {
     if (record("pcap_setnonblock", {v})) {
         writeError(errbuf);
         return -1;
     }
+    p->nonblocking = v != 0;
     return 0;
 }
 
 int pcap_get_selectable_fd(pcap_t *)
 {
     record("pcap_get_selectable_fd");
-    return -1; // the double's reads never wait
+    return fake().wake[0]; // -1 unless fake_selectable: then nothing wakes a poll
 }
 
 pcap_t *pcap_open_offline(const char *name, char *errbuf)
@@ -294,6 +342,16 @@ int pcap_next_ex(pcap_t *p, pcap_pkthdr **header, const u_char **data)
     if (record("pcap_next_ex"))
         return -1;
     Fake &f = fake();
+#ifndef _WIN32
+    char woken;
+    if (f.wake[0] >= 0 && read(f.wake[0], &woken, 1) < 0 && errno != EAGAIN)
+        return -1;
+#endif
+    // A reader that spins on a hung-up descriptor is stopped, with a failure.
+    if (f.readsHungUp >= 0 && ++f.readsHungUp > 100)
+        return -1;
+    if (!p->offline && !arrived() && !driverRead(p))
+        return 0;
     if (f.packets.empty())
         return p->offline ? -2 : 0;
     Packet pk = std::move(f.packets.front());
@@ -354,6 +412,18 @@ int pcap_sendpacket(pcap_t *, const u_char *data, int size)
     return scriptedReturn("pcap_sendpacket", 0);
 }
 
+int pcap_stats(pcap_t *p, pcap_stat *ps)
+{
+    if (record("pcap_stats") || p->offline) {
+        p->error = p->offline ? "Statistics aren't available from savefiles" : fake().error;
+        return -1;
+    }
+    ps->ps_recv = fake().stats.ps_recv;
+    ps->ps_drop = fake().stats.ps_drop;
+    ps->ps_ifdrop = fake().stats.ps_ifdrop;
+    return 0;
+}
+
 void pcap_close(pcap_t *p)
 {
     record("pcap_close", {ptr(p)});
@@ -378,6 +448,10 @@ void fake_reset(void)
     for (pcap_if_t *dev : f.freedAdapters)
         delete dev;
     f.freedAdapters.clear();
+    f.delayMs = 0;
+    closeWake();
+    f.readsHungUp = -1;
+    f.stats = pcap_stat{};
 }
 
 int fake_add_adapter(const char *name, const char *description)
@@ -408,10 +482,48 @@ void fake_push_packet(const unsigned char *data, uint32_t caplen, uint32_t len, 
     p.header.len = len;
     p.header.ts.tv_sec = static_cast<decltype(p.header.ts.tv_sec)>(sec);
     p.header.ts.tv_usec = static_cast<decltype(p.header.ts.tv_usec)>(usec);
+    p.arrival =
+        fake().delayMs ? Clock::now() + std::chrono::milliseconds(fake().delayMs) : Clock::time_point{};
+    fake().delayMs = 0;
     fake().packets.push_back(std::move(p));
 }
 
-void fake_push_result(int result) { fake().packets.push_back(Packet{result, {}, {}}); }
+void fake_push_result(int result) { fake().packets.push_back(Packet{result, {}, {}, {}}); }
+
+void fake_delay_next(int ms) { fake().delayMs = ms; }
+
+void fake_selectable(void)
+{
+#ifndef _WIN32
+    closeWake();
+    if (pipe(fake().wake) == 0)
+        fcntl(fake().wake[0], F_SETFL, O_NONBLOCK);
+#endif
+}
+
+void fake_wake(void)
+{
+#ifndef _WIN32
+    if (fake().wake[1] >= 0)
+        (void)!write(fake().wake[1], "", 1);
+#endif
+}
+
+void fake_hang_up(void)
+{
+#ifndef _WIN32
+    close(fake().wake[1]);
+    fake().wake[1] = -1;
+    fake().readsHungUp = 0;
+#endif
+}
+
+void fake_set_stats(uint32_t received, uint32_t dropped, uint32_t interfaceDropped)
+{
+    fake().stats.ps_recv = received;
+    fake().stats.ps_drop = dropped;
+    fake().stats.ps_ifdrop = interfaceDropped;
+}
 
 int fake_calls(const char *fn)
 {

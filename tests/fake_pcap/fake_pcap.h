@@ -40,8 +40,22 @@ FAKE_API void fake_set_error(const char *text);
 FAKE_API void fake_push_packet(const unsigned char *data, uint32_t caplen, uint32_t len, uint32_t sec,
                                uint32_t usec);
 /* Queues a bare pcap_next_ex result: 0 time-out, -1 error, -2 end of file.
-   With an empty queue a live handle times out and a saved file ends. */
+   With an empty queue a live handle times out and a saved file ends. A
+   blocking live handle (Windows) first waits out the time-out it was opened
+   with, as the capture driver does. */
 FAKE_API void fake_push_result(int result);
+/* The next packet queued arrives ms after it is queued: until then reads
+   find nothing. */
+FAKE_API void fake_delay_next(int ms);
+/* POSIX: gives live handles a selectable descriptor, one end of a pipe, of
+   which each pcap_next_ex takes a byte; fake_wake writes one, fake_hang_up
+   closes the other end (after 100 more reads pcap_next_ex fails). No-ops on
+   Windows. */
+FAKE_API void fake_selectable(void);
+FAKE_API void fake_wake(void);
+FAKE_API void fake_hang_up(void);
+/* What pcap_stats reports for a live handle; a saved file refuses. */
+FAKE_API void fake_set_stats(uint32_t received, uint32_t dropped, uint32_t interfaceDropped);
 
 /* Number of calls of fn since reset. */
 FAKE_API int fake_calls(const char *fn);

@@ -1,4 +1,4 @@
-// Arbitrary sequences of the 16 exports with arbitrary arguments against the
+// Arbitrary sequences of the exports with arbitrary arguments against the
 // pcap double, which the same input scripts: adapter list, failing calls,
 // answers, and packets. After every call: no crash, every host array's lock
 // count back where it was, nothing open in the double beyond what the state
@@ -19,9 +19,10 @@ namespace
 {
 
 const char *const kFailable[] = {
-    "pcap_findalldevs",     "pcap_create",    "pcap_set_snaplen", "pcap_set_promisc",  "pcap_set_timeout",
-    "pcap_set_buffer_size", "pcap_activate",  "pcap_setnonblock", "pcap_open_offline", "pcap_dump_open",
-    "pcap_compile",         "pcap_setfilter", "pcap_next_ex",     "pcap_dump_flush",   "pcap_sendpacket"};
+    "pcap_findalldevs",  "pcap_create",          "pcap_set_snaplen", "pcap_set_promisc",
+    "pcap_set_timeout",  "pcap_set_buffer_size", "pcap_activate",    "pcap_setnonblock",
+    "pcap_open_offline", "pcap_dump_open",       "pcap_compile",     "pcap_setfilter",
+    "pcap_next_ex",      "pcap_dump_flush",      "pcap_sendpacket",  "pcap_stats"};
 constexpr int kFailableCount = sizeof kFailable / sizeof kFailable[0];
 
 struct HostArray {
@@ -248,9 +249,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             case 14:
                 r = oxSetKernelBuffSize(static_cast<int32_t>(in.u32()));
                 break;
-            case 15:
+            case 15: { // the two queries
                 SysFreeString(oxGetErrorDescription());
+                CaptureStatsRecord stats;
+                r = oxGetStats(&stats);
                 break;
+            }
             case 16:
                 pushPacket(in);
                 break;

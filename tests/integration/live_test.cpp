@@ -227,6 +227,9 @@ TEST_F(Loopback, DiskModeWritesAFileThatTcpdumpReadsBack)
     }
     EXPECT_FALSE(untouched.aliased());
     EXPECT_EQ(contents(untouched, 4), Bytes(4, 0x5A));
+    CaptureStatsRecord stats{};
+    ASSERT_EQ(oxGetStats(&stats), 0) << lastError();
+    EXPECT_GE(stats.received, static_cast<int32_t>(sent.size())) << "counts at least what was delivered";
     ASSERT_EQ(oxEnd(), 0) << lastError();
 
     // libpcap reads back what was delivered, with the same header fields.
@@ -439,6 +442,9 @@ TEST_F(Loopback, SavedFileCaptureLeavesCopyModeForTheNextLiveCapture)
     ASSERT_EQ(setInt(ParamCaptureSource, SourceFile), 0);
     ASSERT_EQ(setText(ParamDumpFileName, path("one.pcap")), 0);
     ASSERT_EQ(oxBegin(kReadTimeoutMs), 0) << lastError();
+    CaptureStatsRecord stats{};
+    EXPECT_EQ(oxGetStats(&stats), -1) << "a saved file has no counters";
+    EXPECT_NE(lastError(), "") << "libpcap says why";
     ASSERT_EQ(oxEnd(), 0);
 
     ASSERT_EQ(setInt(ParamCaptureSource, SourceLive), 0);

@@ -22,6 +22,7 @@ struct Api {
     decltype(&::oxSendPacket) oxSendPacket;
     decltype(&::oxCapture) oxCapture;
     decltype(&::oxGetAdapterInfoVB5) oxGetAdapterInfoVB5;
+    decltype(&::oxGetStats) oxGetStats;
 };
 
 extern Api ox;

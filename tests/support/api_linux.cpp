@@ -17,7 +17,8 @@ Api ox = {OndrixInit,
           oxSetParam,
           oxSendPacket,
           oxCapture,
-          oxGetAdapterInfoVB5};
+          oxGetAdapterInfoVB5,
+          oxGetStats};
 
 void loadLibraryFresh() { ondrix::state = ondrix::LibraryState{}; }
 

@@ -44,6 +44,7 @@ void loadLibraryFresh()
     bind(ox.oxSendPacket, "oxSendPacket");
     bind(ox.oxCapture, "oxCapture");
     bind(ox.oxGetAdapterInfoVB5, "oxGetAdapterInfoVB5");
+    bind(ox.oxGetStats, "oxGetStats");
 }
 
 void unloadLibrary()

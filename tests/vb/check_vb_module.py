@@ -30,9 +30,9 @@ EXPORTS = {  # name: (argument bytes on 32-bit, returns a string)
     "oxEnd": (0, False), "oxCaptureMem": (8, False), "oxCaptureMemSafe": (4, False),
     "oxSetKernelBuffSize": (4, False), "oxGetErrorDescription": (0, True), "oxCaptureDiskSafe": (4, False),
     "oxSetParam": (8, False), "oxSendPacket": (4, False), "oxCapture": (8, False),
-    "oxGetAdapterInfoVB5": (12, False),
+    "oxGetAdapterInfoVB5": (12, False), "oxGetStats": (4, False),
 }
-TYPE_SIZES = {"AdapterInfoRecord": 516, "PacketHeaderRecord": 24}
+TYPE_SIZES = {"AdapterInfoRecord": 516, "PacketHeaderRecord": 24, "CaptureStatsRecord": 12}
 CONFIGS = {"VB6": {"win32": -1}, "VBA7 32-bit": {"vba7": -1, "win32": -1},
            "VBA7 64-bit": {"vba7": -1, "win32": -1, "win64": -1}}
 ONDRIX_NAME = re.compile(r"(?i)(ox|ondrix)[a-z0-9_]*$")

@@ -3,9 +3,9 @@
 
 usage: check_exports.py [--stripped] [--version X.Y.Z] OBJDUMP ONDRIX.dll
 
-The DLL must export exactly the 16 functions under their plain names at
+The DLL must export exactly the 17 functions under their plain names at
 their ordinals, import from no DLL beyond wpcap, oleaut32, kernel32 and
-msvcrt, and carry the project version (X.Y.Z.0, from the top CMakeLists.txt
+msvcrt, from wpcap only what WinPcap 4.1.3 also had, and carry the project version (X.Y.Z.0, from the top CMakeLists.txt
 unless given) in its VS_FIXEDFILEINFO and its FileVersion and ProductVersion
 strings, with a FileDescription, ProductName, CompanyName and LegalCopyright.
 Its PE header carries no link time, so that rebuilds are identical.
@@ -35,6 +35,15 @@ EXPECTED = {
     14: "oxSendPacket",
     15: "oxCapture",
     16: "oxGetAdapterInfoVB5",
+    17: "oxGetStats",
+}
+# What ONDRIX.dll may import from wpcap.dll: functions WinPcap 4.1.3 has too,
+# so that the DLL still loads where an old WinPcap is installed.
+WINPCAP_413 = {
+    "pcap_findalldevs", "pcap_freealldevs", "pcap_open_live", "pcap_open_offline", "pcap_setbuff",
+    "pcap_compile", "pcap_setfilter", "pcap_freecode", "pcap_geterr", "pcap_next_ex", "pcap_dump_open",
+    "pcap_dump", "pcap_dump_flush", "pcap_dump_close", "pcap_sendpacket", "pcap_close", "pcap_stats",
+    "pcap_setmintocopy",
 }
 ALLOWED_IMPORTS = {"wpcap.dll", "oleaut32.dll", "kernel32.dll", "msvcrt.dll"}
 NAMED_STRINGS = ("FileDescription", "ProductName", "CompanyName", "LegalCopyright")
@@ -73,6 +82,12 @@ def parse_exports(text):
 
 def parse_imports(text):
     return re.findall(r"^\s*DLL Name:\s*(\S+)", text, re.M)
+
+
+def wpcap_functions(text):
+    """Names imported from wpcap.dll."""
+    block = re.search(r"DLL Name:\s*wpcap\.dll\n.*?\n(.*?)\n\s*\n", text, re.S | re.I)
+    return re.findall(r"^\s*[0-9a-f]+\s+\d+\s+(\w+)", block.group(1), re.M) if block else []
 
 
 def fixed_file_info(path):
@@ -157,7 +172,7 @@ def main():
     if base != 1:
         problems.append(f"ordinal base is {base}, not 1")
     if ordinals != set(EXPECTED):
-        problems.append(f"export ordinals {sorted(ordinals)} differ from 1..16")
+        problems.append(f"export ordinals {sorted(ordinals)} differ from 1..17")
     for ordinal, name in sorted(EXPECTED.items()):
         got = names.get(ordinal)
         if got != name:
@@ -174,6 +189,8 @@ def main():
             problems.append(f"imports from {dll_name}")
     if "wpcap.dll" not in {d.lower() for d in imports}:
         problems.append("does not import wpcap.dll")
+    for name in sorted(set(wpcap_functions(text)) - WINPCAP_413):
+        problems.append(f"imports {name}, which WinPcap 4.1.3 lacks")
 
     if not re.search(r"Resource Directory section", text) or not re.search(r"Entry: ID: 0x0+10,", text):
         problems.append("no RT_VERSION resource")

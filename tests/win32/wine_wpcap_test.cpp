@@ -122,6 +122,9 @@ TEST_F(WineWpcapLive, BeginSendAndEndOnLoopback)
     EXPECT_LT(hdr.microseconds, 1000000);
     EXPECT_EQ(std::memcmp(got.data(), p, 60), 0);
     EXPECT_EQ(ox.oxSetKernelBuffSize(1 << 20), 0) << "Wine's pcap_setbuff accepts and ignores";
+    CaptureStatsRecord stats{};
+    EXPECT_EQ(ox.oxGetStats(&stats), 0) << error();
+    EXPECT_GE(stats.received, 1) << "the host libpcap's counters, through Wine";
     EXPECT_EQ(ox.oxEnd(), 0);
     EXPECT_EQ(ox.oxSendPacket(frame.var()), -1) << "the handle is closed";
     EXPECT_EQ(ox.oxEnd(), 0);

@@ -125,12 +125,13 @@ run() {
     echo "exit $rc"
 }
 has_line() { grep -qFx -- "$2" <<<"$1"; }
-# list ARCH FOLDER: the listing names the stand-ins in that system folder.
+# expect_listing ARCH FOLDER: the listing names the stand-ins in that folder of
+# system32, which is how a 32-bit program names syswow64 too.
 expect_listing() {
     run "$1" ondrix-capture.exe list
     [[ $rc -eq 0 ]] && has_line "$out" "1 adapter(s)" || fail "$1 ondrix-capture list: no adapter"
-    grep -qiE "^ +Npcap Loopback Adapter \(C:.windows.$2.wpcap\.dll with C:.windows.$2.Packet\.dll\)$" <<<"$out" ||
-        fail "$1 ondrix-capture list: not the pcap library in $2"
+    grep -qiE "^ +Npcap Loopback Adapter \(C:.windows.system32$2.wpcap\.dll with C:.windows.system32$2.Packet\.dll\)$" <<<"$out" ||
+        fail "$1 ondrix-capture list: not the pcap library in system32$2"
 }
 
 for arch in "${arches[@]}"; do
@@ -139,7 +140,7 @@ for arch in "${arches[@]}"; do
     mkdir -p "$sys/Npcap"
     cp "$(standins "$arch")"/*.dll "$sys/Npcap/"
     cp "$(standins "$arch")"/*.dll "$sys/"
-    expect_listing "$arch" "${sys##*/}.Npcap"
+    expect_listing "$arch" .Npcap
     if [[ -n $load_host ]]; then
         missing=$(winpath "$work/$arch/missing") bad=$(winpath "$work/$arch/bad")
         run "$arch" load_host.exe relative "" "$missing" "$bad" + -
@@ -155,14 +156,14 @@ for arch in "${arches[@]}"; do
 
     echo "-- $arch: WinPcap-compatible, the system folder only"
     rm -rf "$sys/Npcap"
-    expect_listing "$arch" "${sys##*/}"
+    expect_listing "$arch" ""
 
     echo "-- $arch: Npcap's wpcap.dll present but broken"
     mkdir -p "$sys/Npcap"
     echo "not a DLL" >"$sys/Npcap/wpcap.dll"
     run "$arch" ondrix-capture.exe list
     [[ $rc -ne 0 ]] || fail "$arch ondrix-capture list succeeded with a broken Npcap"
-    has_line "$err" "C:\\windows\\${sys##*/}\\Npcap\\wpcap.dll could not be loaded (error 193): repair or reinstall Npcap from https://npcap.com/." ||
+    has_line "$err" "C:\\windows\\system32\\Npcap\\wpcap.dll could not be loaded (error 193): repair or reinstall Npcap from https://npcap.com/." ||
         fail "$arch ondrix-capture list: no sentence for a broken Npcap"
 
     echo "-- $arch: no pcap library at all"
