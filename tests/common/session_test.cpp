@@ -262,4 +262,8 @@ TEST_F(Session, StatsOfTheRunningCapture)
     EXPECT_EQ(stats.received, -2) << "stored bit for bit";
     EXPECT_EQ(stats.dropped, 3);
     EXPECT_EQ(stats.interfaceDropped, 1);
+    fake_set_error("no counters here");
+    fake_fail("pcap_stats", 0);
+    EXPECT_EQ(ox.oxGetStats(&stats), -1);
+    EXPECT_EQ(error(), "no counters here");
 }

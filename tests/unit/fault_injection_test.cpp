@@ -17,10 +17,9 @@ namespace
 using ondrix::state;
 
 const char *const kFailable[] = {
-    "pcap_findalldevs",  "pcap_create",          "pcap_set_snaplen", "pcap_set_promisc",
-    "pcap_set_timeout",  "pcap_set_buffer_size", "pcap_activate",    "pcap_setnonblock",
-    "pcap_open_offline", "pcap_dump_open",       "pcap_compile",     "pcap_setfilter",
-    "pcap_next_ex",      "pcap_dump_flush",      "pcap_sendpacket",  "pcap_stats"};
+    "pcap_findalldevs",     "pcap_create",    "pcap_set_snaplen", "pcap_set_promisc",  "pcap_set_timeout",
+    "pcap_set_buffer_size", "pcap_activate",  "pcap_setnonblock", "pcap_open_offline", "pcap_dump_open",
+    "pcap_compile",         "pcap_setfilter", "pcap_next_ex",     "pcap_dump_flush",   "pcap_sendpacket"};
 
 const char kLibraryText[] = "fake: syntax error in filter expression";
 
@@ -266,14 +265,6 @@ TEST_F(FaultInjection, SendingAndEnding)
                 [](const std::string &) {
                     return Outcome{-1, "", false};
                 });
-    eachFailure({"oxGetStats", runningSetup,
-                 [] {
-                     CaptureStatsRecord stats{};
-                     return ox.oxGetStats(&stats);
-                 }},
-                [](const std::string &) {
-                    return Outcome{-1, kLibraryText, false};
-                });
     // A dump that can't be written out is reported, and everything is closed anyway.
     eachFailure({"oxEnd", runningSetup, [] { return ox.oxEnd(); }}, [](const std::string &) {
         return Outcome{-1, text::DumpWriteFailed, true};
@@ -318,11 +309,6 @@ TEST_F(FaultInjection, EveryFailableCallIsReached)
         {"read", runningSetup, [this] { return ox.oxCaptureDiskSafe(&hdr); }},
         {"send", runningSetup, [this] { return ox.oxSendPacket(tiny.var()); }},
         {"end", runningSetup, [] { return ox.oxEnd(); }},
-        {"stats", runningSetup,
-         [] {
-             CaptureStatsRecord stats{};
-             return ox.oxGetStats(&stats);
-         }},
     };
     for (const Scenario &s : all)
         for (const auto &[fn, n] : callsIn(s))
