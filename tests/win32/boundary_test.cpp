@@ -170,7 +170,7 @@ TEST_F(Exports, NamesAndOrdinalsReachTheSameFunctions)
         std::snprintf(decorated, sizeof decorated, "%s@%u", e.name, static_cast<unsigned>(e.argBytes));
         EXPECT_EQ(GetProcAddress(m, decorated), nullptr) << decorated << " is exported";
     }
-    EXPECT_EQ(GetProcAddress(m, MAKEINTRESOURCEA(17)), nullptr) << "an export beyond the sixteen";
+    EXPECT_EQ(GetProcAddress(m, MAKEINTRESOURCEA(18)), nullptr) << "an export beyond the seventeen";
     EXPECT_EQ(GetProcAddress(m, "DllMain"), nullptr);
 }
 
