@@ -50,11 +50,20 @@ pcap_t *openLive(const char *name, int32_t snapLength, int32_t promiscuous, int3
 // Resizes the driver buffer of an open capture: 0 or more on success.
 int setDriverBuffer(pcap_t *handle, int32_t bytes);
 
-// pcap_next_ex, honouring the read time-out of a live handle opened by
-// openLive: 0 when it passes without a packet; a packet that comes while it
-// waits ends the wait. 0 ms waits for a packet, a negative time-out does not
-// wait.
-int nextPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, bool live, int32_t readTimeoutMs);
+// pcap_next_ex on a live handle opened by openLive, honouring the host's
+// read time-out: 0 when it passes without a packet; a packet that comes
+// while it waits is returned within milliseconds. 0 ms waits for a packet.
+int nextLivePacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, int32_t readTimeoutMs);
+
+// The next packet: a saved file, and a live read with a negative time-out
+// (which does not wait), cost one call of pcap_next_ex.
+inline int nextPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, bool live,
+                      int32_t readTimeoutMs)
+{
+    if (!live || readTimeoutMs < 0)
+        return pcap_next_ex(handle, header, data);
+    return nextLivePacket(handle, header, data, readTimeoutMs);
+}
 
 // Creates the dump file for an open capture (pcap_dump_open's semantics).
 pcap_dumper_t *openDump(pcap_t *handle, const char *fileName);

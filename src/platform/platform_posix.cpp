@@ -138,9 +138,9 @@ int64_t nowNs()
     return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
 }
 
-// Out of line, so that reading a saved file stays a jump to pcap_next_ex.
-__attribute__((noinline)) int nextLivePacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data,
-                                             int32_t readTimeoutMs)
+} // namespace
+
+int nextLivePacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, int32_t readTimeoutMs)
 {
     int r = pcap_next_ex(handle, header, data);
     if (r != 0)
@@ -170,16 +170,6 @@ __attribute__((noinline)) int nextLivePacket(pcap_t *handle, pcap_pkthdr **heade
         if (r != 0 || p.revents != POLLIN)
             return r;
     }
-}
-
-} // namespace
-
-int nextPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, bool live, int32_t readTimeoutMs)
-{
-    // Both ways end in a tail call: a saved file costs one jump over pcap_next_ex.
-    if (!live || readTimeoutMs < 0)
-        return pcap_next_ex(handle, header, data);
-    return nextLivePacket(handle, header, data, readTimeoutMs);
 }
 
 pcap_dumper_t *openDump(pcap_t *handle, const char *fileName)

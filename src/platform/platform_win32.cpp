@@ -57,12 +57,7 @@ pcap_t *openLive(const char *name, int32_t snapLength, int32_t promiscuous, int3
 
 int setDriverBuffer(pcap_t *handle, int32_t bytes) { return pcap_setbuff(handle, bytes); }
 
-namespace
-{
-
-// Out of line, so that a packet already in the buffer costs one jump over pcap_next_ex.
-__attribute__((noinline)) int nextLivePacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data,
-                                             int32_t readTimeoutMs)
+int nextLivePacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, int32_t readTimeoutMs)
 {
     int r = pcap_next_ex(handle, header, data);
     if (r != 0)
@@ -82,15 +77,6 @@ __attribute__((noinline)) int nextLivePacket(pcap_t *handle, pcap_pkthdr **heade
         if (r != 0)
             return r;
     }
-}
-
-} // namespace
-
-int nextPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, bool live, int32_t readTimeoutMs)
-{
-    if (!live || readTimeoutMs < 0)
-        return pcap_next_ex(handle, header, data);
-    return nextLivePacket(handle, header, data, readTimeoutMs);
 }
 
 pcap_dumper_t *openDump(pcap_t *handle, const char *fileName) { return pcap_dump_open(handle, fileName); }
