@@ -9,10 +9,10 @@
 
 #include "ondrix_bench.h"
 
-// ---- the disk variant ----
-// This program interposes pcap_create and the calls that set up and activate
-// an adapter's handle, for libondrix.so; they go on to libpcap for every
-// handle but the stand-in. Everything ONDRIX does per packet is its own.
+// For the disk variant this program interposes pcap_create and the calls that
+// set up and activate an adapter's handle, for libondrix.so; they go on to
+// libpcap for every handle but the stand-in. Everything ONDRIX does per packet
+// is its own.
 
 namespace
 {
@@ -57,8 +57,6 @@ bench::Pass bench::diskPass(const std::string &file, const std::string &out)
         r.note = "dump file held " + std::to_string(header) + " bytes after oxBegin, not its 24-byte header";
     return r;
 }
-
-// ---- a live host ----
 
 bench::Pass bench::liveHost(const std::string &adapter, const std::string &out, int32_t timeoutMs,
                             int32_t buffer, double seconds)

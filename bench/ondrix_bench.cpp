@@ -56,13 +56,9 @@ bool generate(const std::string &set, const std::string &file, uint64_t packets)
                        0,    1,    10,   99,   0,    2,    0x30, 0x39, 0x30, 0x39, 0x00, 0x00, 0x00, 0x00};
     uint32_t rng = 1;
     for (uint64_t i = 0; i < packets; ++i) {
-        pcap_pkthdr h{};
-        h.caplen = h.len = 60;
-        if (set == "mix") { // the classic 7:4:1 mix, in a fixed random order
-            rng = rng * 1103515245u + 12345u;
-            uint32_t pick = (rng >> 16) % 12;
-            h.caplen = h.len = pick < 7 ? 60 : pick < 11 ? 594 : 1514;
-        }
+        pcap_pkthdr h{}; // the mix is the classic 7:4:1, in a fixed random order
+        uint32_t pick = set == "mix" ? ((rng = rng * 1103515245u + 12345u) >> 16) % 12 : 0;
+        h.caplen = h.len = pick < 7 ? 60 : pick < 11 ? 594 : 1514;
         h.ts.tv_sec = 1700000000 + time_t(set == "sec" ? i : i / 1000);
         h.ts.tv_usec = set == "sec" ? 500000 : suseconds_t(i % 1000 * 1000);
         uint32_t ip = h.len - 14, udp = h.len - 34;

@@ -3,12 +3,10 @@
 // program), with the system's own oleaut32 and msvcrt. The host loops and the
 // alternating rounds are ondrix-bench's (bench_host.h).
 //
-// Times are the process's CPU time where it can be read finely enough, else
-// wall time. Under Wine, GetProcessTimes advances in 10 ms steps (as coarse
-// as a whole pass of a million instant packets), so on Linux the program asks
-// the kernel's process clock directly, which counts in nanoseconds; on
-// Windows, and wherever that fails, QueryPerformanceCounter's wall time is
-// used; the run says which clock it used.
+// Times are the process's CPU time where it can be read finely enough: under
+// Wine GetProcessTimes moves in 10 ms steps, a whole pass, so on Linux the
+// program asks the kernel's process clock, in nanoseconds. Elsewhere they are
+// QueryPerformanceCounter's wall time; the run says which.
 #include "bench_host.h"
 
 #include <cinttypes>
@@ -29,7 +27,7 @@ bool g_cpuClock = false; // the Linux process clock can be read
 bool linuxProcessCpuNs(double *ns)
 {
     constexpr intptr_t kProcessCpuClock = 2; // CLOCK_PROCESS_CPUTIME_ID
-    intptr_t t[2] = {0, 0}, r = -1;          // the kernel's timespec: seconds, nanoseconds, register-wide
+    intptr_t t[2] = {0, 0}, r = -1;          // seconds and nanoseconds, register-wide as the kernel has them
 #if defined(__x86_64__)
     asm volatile("syscall"
                  : "=a"(r)
