@@ -14,7 +14,11 @@ namespace
 
 int takePacket(pcap_pkthdr **header, const u_char **data)
 {
-    int r = platform::nextPacket(state.captureHandle, header, data, state.liveCapture, state.readTimeoutMs);
+    int r = pcap_next_ex(state.captureHandle, header, data);
+    // Only a live read that found nothing waits, and not with a negative
+    // time-out; a saved file never finds nothing.
+    if (r == 0 && state.liveCapture && state.readTimeoutMs >= 0) [[unlikely]]
+        r = platform::awaitPacket(state.captureHandle, header, data, state.readTimeoutMs);
     return r < 0 ? -1 : r;
 }
 

@@ -40,7 +40,7 @@ bool localClock(int64_t seconds, int32_t *hour, int32_t *minute, int32_t *second
 
 // Opens a live adapter with snap length, promiscuous mode and read time-out
 // (which the capture driver only keeps by handing packets over late;
-// nextPacket keeps it instead), and
+// awaitPacket keeps it instead), and
 // requests the driver buffer when bufferSize > 0. Null on failure, with
 // the capture library's text in errbuf. *bufferRefused tells whether the
 // buffer request was refused, which does not stop the open.
@@ -50,20 +50,10 @@ pcap_t *openLive(const char *name, int32_t snapLength, int32_t promiscuous, int3
 // Resizes the driver buffer of an open capture: 0 or more on success.
 int setDriverBuffer(pcap_t *handle, int32_t bytes);
 
-// pcap_next_ex on a live handle opened by openLive, honouring the host's
-// read time-out: 0 when it passes without a packet; a packet that comes
-// while it waits is returned within milliseconds. 0 ms waits for a packet.
-int nextLivePacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, int32_t readTimeoutMs);
-
-// The next packet: a saved file, and a live read with a negative time-out
-// (which does not wait), cost one call of pcap_next_ex.
-inline int nextPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, bool live,
-                      int32_t readTimeoutMs)
-{
-    if (!live || readTimeoutMs < 0)
-        return pcap_next_ex(handle, header, data);
-    return nextLivePacket(handle, header, data, readTimeoutMs);
-}
+// After a read of a live handle opened by openLive found nothing: reads on
+// until a packet comes, which it returns within milliseconds, or the host's
+// read time-out has passed (0 then; a time-out of 0 waits for a packet).
+int awaitPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, int32_t readTimeoutMs);
 
 // Creates the dump file for an open capture (pcap_dump_open's semantics).
 pcap_dumper_t *openDump(pcap_t *handle, const char *fileName);

@@ -140,11 +140,8 @@ int64_t nowNs()
 
 } // namespace
 
-int nextLivePacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, int32_t readTimeoutMs)
+int awaitPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, int32_t readTimeoutMs)
 {
-    int r = pcap_next_ex(handle, header, data);
-    if (r != 0)
-        return r;
     int fd = pcap_get_selectable_fd(handle);
     if (fd < 0)
         return 0;
@@ -162,7 +159,7 @@ int nextLivePacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, in
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, waitMs) <= 0)
             return 0;
-        r = pcap_next_ex(handle, header, data);
+        const int r = pcap_next_ex(handle, header, data);
         // The socket also wakes for what libpcap then drops (the outgoing
         // copy of a frame on loopback, a packet its own filter refuses): such
         // a read waits on for the rest of its time-out. An error state is

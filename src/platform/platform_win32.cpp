@@ -34,7 +34,7 @@ bool localClock(int64_t seconds, int32_t *hour, int32_t *minute, int32_t *second
 // (16,000 by default) or when the time-out given to pcap_open_live passes, so
 // a single packet on a quiet link would wait out the host's whole read
 // time-out, and with 0 until more traffic came. The driver gets a short
-// time-out instead, and nextPacket keeps the host's by reading again until a
+// time-out instead, and awaitPacket keeps the host's by reading again until a
 // packet comes or the host's time-out has passed. At high rates the buffer
 // fills first and reads stay as batched as before; pcap_setmintocopy(0) would
 // wake the reader for every packet instead (see docs/performance.md). Nothing
@@ -57,13 +57,10 @@ pcap_t *openLive(const char *name, int32_t snapLength, int32_t promiscuous, int3
 
 int setDriverBuffer(pcap_t *handle, int32_t bytes) { return pcap_setbuff(handle, bytes); }
 
-int nextLivePacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, int32_t readTimeoutMs)
+int awaitPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, int32_t readTimeoutMs)
 {
-    int r = pcap_next_ex(handle, header, data);
-    if (r != 0)
-        return r;
-    // Timed from the first driver time-out on: a read ends at most one
-    // driver time-out after the host's, never before it. 0 waits for a packet.
+    // Timed from the end of the first read: a call ends at most two driver
+    // time-outs after the host's time-out, never before it. 0 waits for a packet.
     LARGE_INTEGER frequency, start, now;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
@@ -73,8 +70,7 @@ int nextLivePacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, in
             if ((now.QuadPart - start.QuadPart) * 1000 >= int64_t{readTimeoutMs} * frequency.QuadPart)
                 return 0;
         }
-        r = pcap_next_ex(handle, header, data);
-        if (r != 0)
+        if (const int r = pcap_next_ex(handle, header, data); r != 0)
             return r;
     }
 }
