@@ -96,6 +96,47 @@ Public Type CaptureStatsRecord
     interfaceDropped As Long   ' packets the adapter or its driver dropped; often 0
 End Type
 
+' Filled by oxGetAdapterDetails: what the system knows of an adapter, 360
+' bytes. Texts are zero-terminated Byte arrays: read them with OxText.
+Public Type AdapterDetailsRecord
+    flags As Long                   ' AdapterLoopback, AdapterConnected, AdapterWireless added up
+    mtu As Long                     ' bytes; -1 when unknown
+    ipv4PrefixLength As Long        ' of ipv4Address; -1 when there is none
+    ipv6PrefixLength As Long        ' of ipv6Address; -1 when there is none
+    mac(0 To 7) As Byte             ' the 6-byte hardware address, then 2 zeros; all 0 when none
+    friendlyName(0 To 255) As Byte  ' the name Windows shows ("Ethernet", "Wi-Fi")
+    ipv4Address(0 To 15) As Byte    ' first IPv4 address, dotted; empty when none
+    ipv4Gateway(0 To 15) As Byte    ' the IPv4 default gateway through this adapter; empty when none
+    ipv6Address(0 To 47) As Byte    ' first global IPv6 address, else the link-local one; empty when none
+End Type
+
+' Filled by oxDecodePacket: the common fields of the packet last delivered,
+' 156 bytes. What the packet doesn't have holds -1, zeros or empty text.
+Public Type PacketSummaryRecord
+    linkType As Long                   ' 1 Ethernet, 0 or 108 loopback (Npcap's loopback adapter: 0), ...
+    etherType As Long                  ' &H800 IPv4, &H86DD IPv6, &H806 ARP, ...; -1 when none
+    vlanId As Long                     ' the outermost VLAN tag's id; -1 when untagged
+    ipVersion As Long                  ' 4 or 6; 0 without a whole IP header
+    protocol As Long                   ' 6 TCP, 17 UDP, 1 ICMP, 58 ICMPv6, ...; -1 without IP
+    hopLimit As Long                   ' IPv4 TTL or IPv6 hop limit; -1 without IP
+    sourcePort As Long                 ' TCP or UDP; -1 otherwise
+    destinationPort As Long
+    tcpFlags As Long                   ' FIN 1, SYN 2, RST 4, PSH 8, ACK 16, URG 32, ECE 64, CWR 128; -1 when not TCP
+    icmpType As Long                   ' ICMP or ICMPv6; -1 otherwise
+    icmpCode As Long
+    payloadOffset As Long              ' where the TCP/UDP payload starts in the packet; -1 when unknown
+    payloadLength As Long              ' as the headers declare it; -1 when unknown
+    sourceMac(0 To 5) As Byte
+    destinationMac(0 To 5) As Byte
+    sourceAddress(0 To 45) As Byte     ' dotted IPv4 or IPv6 text; empty without IP
+    destinationAddress(0 To 45) As Byte
+End Type
+
+' ---- AdapterDetailsRecord.flags ----
+Public Const AdapterLoopback As Long = 1
+Public Const AdapterConnected As Long = 2   ' link up, can carry traffic
+Public Const AdapterWireless As Long = 4
+
 ' ---- oxSetParam codes ----
 Public Const ParamSnapLength As Long = 0        ' 1 to 65536
 Public Const ParamPromiscuous As Long = 1       ' 0 or 1
@@ -133,6 +174,9 @@ Public Declare PtrSafe Function oxSendPacket Lib "ONDRIX.dll" (ByRef frame() As 
 Public Declare PtrSafe Function oxCapture Lib "ONDRIX.dll" (ByRef packet() As Byte, ByRef header As PacketHeaderRecord) As Long
 Public Declare PtrSafe Function oxGetAdapterInfoVB5 Lib "ONDRIX.dll" (ByVal index As Long, ByRef name As String, ByRef description As String) As Long
 Public Declare PtrSafe Function oxGetStats Lib "ONDRIX.dll" (ByRef stats As CaptureStatsRecord) As Long
+Public Declare PtrSafe Function oxGetAdapterDetails Lib "ONDRIX.dll" (ByVal index As Long, ByRef details As AdapterDetailsRecord) As Long
+Public Declare PtrSafe Function oxFindAdapter Lib "ONDRIX.dll" (ByVal text As String) As Long
+Public Declare PtrSafe Function oxDecodePacket Lib "ONDRIX.dll" (ByRef summary As PacketSummaryRecord) As Long
 #Else
 Public Declare Function OndrixInit Lib "ONDRIX.dll" () As Long
 Public Declare Function oxGetAdapterInfo Lib "ONDRIX.dll" (ByVal index As Long, ByRef info As AdapterInfoRecord) As Long
@@ -151,6 +195,9 @@ Public Declare Function oxSendPacket Lib "ONDRIX.dll" (ByRef frame() As Byte) As
 Public Declare Function oxCapture Lib "ONDRIX.dll" (ByRef packet() As Byte, ByRef header As PacketHeaderRecord) As Long
 Public Declare Function oxGetAdapterInfoVB5 Lib "ONDRIX.dll" (ByVal index As Long, ByRef name As String, ByRef description As String) As Long
 Public Declare Function oxGetStats Lib "ONDRIX.dll" (ByRef stats As CaptureStatsRecord) As Long
+Public Declare Function oxGetAdapterDetails Lib "ONDRIX.dll" (ByVal index As Long, ByRef details As AdapterDetailsRecord) As Long
+Public Declare Function oxFindAdapter Lib "ONDRIX.dll" (ByVal text As String) As Long
+Public Declare Function oxDecodePacket Lib "ONDRIX.dll" (ByRef summary As PacketSummaryRecord) As Long
 #End If
 
 ' ---- system functions used by the helpers below ----

@@ -1,9 +1,9 @@
 /*
  * ONDRIX: packet capture and packet sending for Visual Basic hosts.
  *
- * 16 flat exports over the pcap library, and oxGetStats as a 17th. Results are plain 32-bit integers:
- * 0 success, -1 failure; the capture calls return 1 (packet), 0 (read
- * time-out) or -1. After a failure oxGetErrorDescription() tells why.
+ * 16 flat exports over the pcap library, and four added since (ordinals 17 to 20). Results are plain 32-bit
+ * integers: 0 success, -1 failure; the capture calls return 1 (packet), 0 (read time-out) or -1. After a
+ * failure oxGetErrorDescription() tells why.
  *
  * On Windows this header uses the system's BSTR, SAFEARRAY and VARIANT.
  * Elsewhere it defines them with the layouts of 64-bit Windows, so that the
@@ -173,12 +173,66 @@ typedef struct CaptureStatsRecord {
     int32_t interfaceDropped; /* ps_ifdrop: packets the interface or its driver dropped; often 0 */
 } CaptureStatsRecord;
 
+/* Filled by oxGetAdapterDetails: what the system knows of an adapter, 360
+   bytes. Texts are ANSI, zero-terminated and zero-filled; a field the system
+   doesn't report holds its "none" value. */
+typedef struct AdapterDetailsRecord {
+    int32_t flags;            /* AdapterLoopback, AdapterConnected, AdapterWireless */
+    int32_t mtu;              /* bytes; -1 when unknown */
+    int32_t ipv4PrefixLength; /* of ipv4Address; -1 when there is none */
+    int32_t ipv6PrefixLength; /* of ipv6Address; -1 when there is none */
+    uint8_t mac[8];           /* the 6-byte hardware address, then 2 zero bytes; all 0 when none */
+    char friendlyName[256];   /* the name the system shows ("Ethernet", "Wi-Fi"; on Linux the interface) */
+    char ipv4Address[16];     /* first IPv4 address, dotted; empty when none */
+    char ipv4Gateway[16];     /* the IPv4 default gateway through this adapter; empty when none */
+    char ipv6Address[48];     /* first global IPv6 address, else the first link-local one; no %zone */
+} AdapterDetailsRecord;
+
+/* AdapterDetailsRecord.flags */
+enum AdapterFlag {
+    AdapterLoopback = 1,
+    AdapterConnected = 2, /* link up, can carry traffic */
+    AdapterWireless = 4
+};
+
+/* Filled by oxDecodePacket: the common fields of the packet last delivered,
+   156 bytes. A field the packet doesn't have, or that lies beyond the
+   captured bytes, holds -1, zeros or an empty text. */
+typedef struct PacketSummaryRecord {
+    int32_t
+        linkType; /* the capture's pcap link type: 1 Ethernet, 0/108 loopback, 113/276 Linux cooked, ... */
+    int32_t etherType;  /* after any VLAN tags (0x0800 or 0x86DD where the link has none); -1 when none */
+    int32_t vlanId;     /* the outermost VLAN tag's 12-bit id; -1 when untagged */
+    int32_t ipVersion;  /* 4 or 6 for the outermost IP header when captured whole; else 0 */
+    int32_t protocol;   /* IPv4 protocol, or IPv6's header after its extension headers; -1 without IP */
+    int32_t hopLimit;   /* IPv4 TTL or IPv6 hop limit; -1 without IP */
+    int32_t sourcePort; /* TCP or UDP; -1 otherwise, and for every fragment but the first */
+    int32_t destinationPort;
+    int32_t tcpFlags; /* FIN 1, SYN 2, RST 4, PSH 8, ACK 16, URG 32, ECE 64, CWR 128; -1 when not TCP */
+    int32_t icmpType; /* ICMP or ICMPv6; -1 otherwise */
+    int32_t icmpCode;
+    int32_t payloadOffset; /* where the TCP/UDP payload (else the IP payload) starts; -1 when unknown */
+    int32_t
+        payloadLength;    /* as the headers declare it, which can exceed what was captured; -1 when unknown */
+    uint8_t sourceMac[6]; /* Ethernet and Linux cooked headers; zeros otherwise */
+    uint8_t destinationMac[6];
+    char sourceAddress[46]; /* dotted IPv4 or RFC 5952 IPv6 text of the outermost IP header; empty without IP
+                             */
+    char destinationAddress[46];
+} PacketSummaryRecord;
+
 ONDRIX_STATIC_ASSERT(offsetof(AdapterInfoRecord, description) == 255, "description offset");
 ONDRIX_STATIC_ASSERT(offsetof(AdapterInfoRecord, reserved) == 512, "reserved offset");
 ONDRIX_STATIC_ASSERT(sizeof(AdapterInfoRecord) == 516, "AdapterInfoRecord size");
 ONDRIX_STATIC_ASSERT(offsetof(PacketHeaderRecord, microseconds) == 20, "microseconds offset");
 ONDRIX_STATIC_ASSERT(sizeof(PacketHeaderRecord) == 24, "PacketHeaderRecord size");
 ONDRIX_STATIC_ASSERT(sizeof(CaptureStatsRecord) == 12, "CaptureStatsRecord size");
+ONDRIX_STATIC_ASSERT(offsetof(AdapterDetailsRecord, mac) == 16, "mac offset");
+ONDRIX_STATIC_ASSERT(offsetof(AdapterDetailsRecord, ipv6Address) == 312, "ipv6Address offset");
+ONDRIX_STATIC_ASSERT(sizeof(AdapterDetailsRecord) == 360, "AdapterDetailsRecord size");
+ONDRIX_STATIC_ASSERT(offsetof(PacketSummaryRecord, sourceMac) == 52, "sourceMac offset");
+ONDRIX_STATIC_ASSERT(offsetof(PacketSummaryRecord, destinationAddress) == 110, "destinationAddress offset");
+ONDRIX_STATIC_ASSERT(sizeof(PacketSummaryRecord) == 156, "PacketSummaryRecord size");
 
 /* Codes for oxSetParam. Codes 3, 4, 5, 7 and 11 and above are accepted and ignored. */
 enum ParamCode {
@@ -242,6 +296,15 @@ ONDRIX_API int32_t ONDRIX_CALL oxGetAdapterInfoVB5(int32_t index, BSTR *name, BS
 /* Ordinal 17, added after the first 16: fills *stats with the counters of the
    running live capture; -1 with no capture, or on a saved file. */
 ONDRIX_API int32_t ONDRIX_CALL oxGetStats(CaptureStatsRecord *stats);
+/* Ordinal 18: fills *details for the adapter at index (low 16 bits, signed)
+   from the system's own adapter list. */
+ONDRIX_API int32_t ONDRIX_CALL oxGetAdapterDetails(int32_t index, AdapterDetailsRecord *details);
+/* Ordinal 19: the index of the first adapter whose friendly name, description,
+   pcap name, IPv4 or IPv6 address or MAC (with '-' or ':') equals text,
+   ignoring case and surrounding spaces; -1 when none does. */
+ONDRIX_API int32_t ONDRIX_CALL oxFindAdapter(const char *text);
+/* Ordinal 20: describes the packet the last capture call delivered. */
+ONDRIX_API int32_t ONDRIX_CALL oxDecodePacket(PacketSummaryRecord *summary);
 
 #ifdef __cplusplus
 }

@@ -23,6 +23,9 @@ struct Api {
     decltype(&::oxCapture) oxCapture;
     decltype(&::oxGetAdapterInfoVB5) oxGetAdapterInfoVB5;
     decltype(&::oxGetStats) oxGetStats;
+    decltype(&::oxGetAdapterDetails) oxGetAdapterDetails;
+    decltype(&::oxFindAdapter) oxFindAdapter;
+    decltype(&::oxDecodePacket) oxDecodePacket;
 };
 
 extern Api ox;

@@ -18,7 +18,10 @@ Api ox = {OndrixInit,
           oxSendPacket,
           oxCapture,
           oxGetAdapterInfoVB5,
-          oxGetStats};
+          oxGetStats,
+          oxGetAdapterDetails,
+          oxFindAdapter,
+          oxDecodePacket};
 
 void loadLibraryFresh() { ondrix::state = ondrix::LibraryState{}; }
 

@@ -45,6 +45,9 @@ void loadLibraryFresh()
     bind(ox.oxCapture, "oxCapture");
     bind(ox.oxGetAdapterInfoVB5, "oxGetAdapterInfoVB5");
     bind(ox.oxGetStats, "oxGetStats");
+    bind(ox.oxGetAdapterDetails, "oxGetAdapterDetails");
+    bind(ox.oxFindAdapter, "oxFindAdapter");
+    bind(ox.oxDecodePacket, "oxDecodePacket");
 }
 
 void unloadLibrary()

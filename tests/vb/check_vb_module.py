@@ -31,8 +31,10 @@ EXPORTS = {  # name: (argument bytes on 32-bit, returns a string)
     "oxSetKernelBuffSize": (4, False), "oxGetErrorDescription": (0, True), "oxCaptureDiskSafe": (4, False),
     "oxSetParam": (8, False), "oxSendPacket": (4, False), "oxCapture": (8, False),
     "oxGetAdapterInfoVB5": (12, False), "oxGetStats": (4, False),
+    "oxGetAdapterDetails": (8, False), "oxFindAdapter": (4, False), "oxDecodePacket": (4, False),
 }
-TYPE_SIZES = {"AdapterInfoRecord": 516, "PacketHeaderRecord": 24, "CaptureStatsRecord": 12}
+TYPE_SIZES = {"AdapterInfoRecord": 516, "PacketHeaderRecord": 24, "CaptureStatsRecord": 12,
+              "AdapterDetailsRecord": 360, "PacketSummaryRecord": 156}
 CONFIGS = {"VB6": {"win32": -1}, "VBA7 32-bit": {"vba7": -1, "win32": -1},
            "VBA7 64-bit": {"vba7": -1, "win32": -1, "win64": -1}}
 ONDRIX_NAME = re.compile(r"(?i)(ox|ondrix)[a-z0-9_]*$")
@@ -329,8 +331,9 @@ class Project:
             a = re.fullmatch(r"\s*(ByVal|ByRef)\s+(\w+)(\(\))?\s+As\s+(\w+)\s*", arg)
             if not a:
                 f.err(f"{where}: every argument needs ByVal or ByRef and a type: {arg!r}")
-            elif a.group(1) == "ByVal" and (a.group(3) or a.group(4) != "Long"):
-                f.err(f"{where}: a ByVal argument must be a Long: {arg!r}")
+            elif a.group(1) == "ByVal" and (a.group(3) or a.group(4) not in ("Long", "String")):
+                # ByVal String hands the DLL a zero-terminated ANSI copy.
+                f.err(f"{where}: a ByVal argument must be a Long or a String: {arg!r}")
             got += 4
         if got != want:
             f.err(f"{where}: {got} bytes of arguments; the export takes {want}")

@@ -44,6 +44,9 @@ const Export exportsTable[] = {
     {15, "oxCapture", 8},
     {16, "oxGetAdapterInfoVB5", 12},
     {17, "oxGetStats", 4},
+    {18, "oxGetAdapterDetails", 8},
+    {19, "oxFindAdapter", 4},
+    {20, "oxDecodePacket", 4},
 };
 
 const Export &byName(const char *name)
@@ -170,7 +173,7 @@ TEST_F(Exports, NamesAndOrdinalsReachTheSameFunctions)
         std::snprintf(decorated, sizeof decorated, "%s@%u", e.name, static_cast<unsigned>(e.argBytes));
         EXPECT_EQ(GetProcAddress(m, decorated), nullptr) << decorated << " is exported";
     }
-    EXPECT_EQ(GetProcAddress(m, MAKEINTRESOURCEA(18)), nullptr) << "an export beyond the seventeen";
+    EXPECT_EQ(GetProcAddress(m, MAKEINTRESOURCEA(21)), nullptr) << "an export beyond the twenty";
     EXPECT_EQ(GetProcAddress(m, "DllMain"), nullptr);
 }
 

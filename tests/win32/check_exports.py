@@ -3,7 +3,7 @@
 
 usage: check_exports.py [--stripped] [--version X.Y.Z] OBJDUMP ONDRIX.dll
 
-The DLL must export exactly the 17 functions under their plain names at
+The DLL must export exactly the 20 functions under their plain names at
 their ordinals, import from no DLL beyond wpcap, oleaut32, kernel32 and
 msvcrt, from wpcap only what WinPcap 4.1.3 also had, and carry the project version (X.Y.Z.0, from the top CMakeLists.txt
 unless given) in its VS_FIXEDFILEINFO and its FileVersion and ProductVersion
@@ -36,6 +36,9 @@ EXPECTED = {
     15: "oxCapture",
     16: "oxGetAdapterInfoVB5",
     17: "oxGetStats",
+    18: "oxGetAdapterDetails",
+    19: "oxFindAdapter",
+    20: "oxDecodePacket",
 }
 # What ONDRIX.dll may import from wpcap.dll: functions WinPcap 4.1.3 has too,
 # so that the DLL still loads where an old WinPcap is installed.
@@ -172,7 +175,7 @@ def main():
     if base != 1:
         problems.append(f"ordinal base is {base}, not 1")
     if ordinals != set(EXPECTED):
-        problems.append(f"export ordinals {sorted(ordinals)} differ from 1..17")
+        problems.append(f"export ordinals {sorted(ordinals)} differ from 1..20")
     for ordinal, name in sorted(EXPECTED.items()):
         got = names.get(ordinal)
         if got != name:
