@@ -108,7 +108,7 @@ Private stats As CaptureStatsRecord
 Private loaded As Boolean      ' ONDRIX.dll is loaded: oxEnd and OndrixTerminate at the end
 Private capturing As Boolean
 
-Private Const ReadTimeoutMs As Long = 50     ' an idle read returns 0 after this; a packet comes at once
+Private Const ReadTimeoutMs As Long = 50     ' an idle read returns 0 after this; a packet comes within ms
 Private Const PacketsPerTick As Long = 200   ' then the UI gets its turn
 Private Const BytesShown As Long = 16
 Private Const MaxListed As Long = 2000       ' a ListBox holds at most 32767 lines
