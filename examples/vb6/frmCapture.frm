@@ -94,8 +94,9 @@ Attribute VB_Creatable = False
 Attribute VB_PredeclaredId = True
 Attribute VB_Exposed = False
 ' ONDRIX from VB6: lists the adapters, captures with a filter and lists each
-' packet's time, lengths and first bytes. Put x86\ONDRIX.dll in this folder
-' (App.Path); the project takes ondrix.bas from the include folder.
+' packet's time, lengths and first bytes. Copy the file x86\ONDRIX.dll into
+' this folder (App.Path), not into an x86 subfolder; the project takes
+' ondrix.bas from the include folder.
 Option Explicit
 
 ' Copy mode into a buffer the program owns, sized once for the largest
@@ -107,7 +108,7 @@ Private stats As CaptureStatsRecord
 Private loaded As Boolean      ' ONDRIX.dll is loaded: oxEnd and OndrixTerminate at the end
 Private capturing As Boolean
 
-Private Const ReadTimeoutMs As Long = 50     ' the driver hands packets over at the latest after this
+Private Const ReadTimeoutMs As Long = 50     ' an idle read returns 0 after this; a packet comes within ms
 Private Const PacketsPerTick As Long = 200   ' then the UI gets its turn
 Private Const BytesShown As Long = 16
 Private Const MaxListed As Long = 2000       ' a ListBox holds at most 32767 lines
@@ -185,7 +186,8 @@ Private Sub cmdStop_Click()
 End Sub
 
 ' Takes what has arrived. A read that finds no packet returns 0 after the
-' read time-out, so the UI never waits longer than that.
+' read time-out (on Windows up to about 32 ms later), so the UI never waits
+' much longer than that.
 Private Sub tmrPoll_Timer()
     Dim i As Long, result As Long
     For i = 1 To PacketsPerTick
@@ -207,7 +209,7 @@ Private Sub tmrPoll_Timer()
 End Sub
 
 ' One line: local time, captured/wire length, the first bytes in hex. The
-' packet's length is hdr.capturedLength; UBound(pkt) is the buffer's.
+' packet's length is hdr.capturedLength; UBound(pkt) + 1 is the buffer's size.
 Private Sub ListPacket()
     Dim entry As String, i As Long, shown As Long
     entry = Format$(hdr.hour, "00") & ":" & Format$(hdr.minute, "00") & ":" & Format$(hdr.second, "00") & _

@@ -11,7 +11,7 @@ Option Explicit
 Private Const PacketCount As Long = 100      ' rows to fill
 Private Const TimeLimitSeconds As Long = 30  ' stop after this long even with fewer packets
 Private Const BytesShown As Long = 16        ' first bytes written in hex
-Private Const ReadTimeoutMs As Long = 200    ' the driver hands packets over at the latest after this
+Private Const ReadTimeoutMs As Long = 200    ' an idle read returns 0 after this; a packet comes within ms
 
 ' Copy mode into a buffer the program owns, sized for the largest packet
 ' (the snap length, 65536 bytes); alias mode would need OxRelease.

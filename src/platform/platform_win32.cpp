@@ -45,10 +45,14 @@ pcap_t *openLive(const char *name, int32_t snapLength, int32_t promiscuous, int3
                  int32_t bufferSize, char *errbuf, bool *bufferRefused)
 {
     *bufferRefused = false;
-    // A negative time-out, which the driver takes as "don't wait", and a
-    // shorter positive one go to the driver as they are.
-    const int32_t driverTimeoutMs =
-        timeoutMs != 0 && timeoutMs < kDriverTimeoutMs ? timeoutMs : kDriverTimeoutMs;
+    // The driver takes only -1 as "don't wait": any other negative value
+    // would wait for 16,000 bytes or about 49 days. A shorter positive
+    // time-out goes to it as it is.
+    int32_t driverTimeoutMs = kDriverTimeoutMs;
+    if (timeoutMs < 0)
+        driverTimeoutMs = -1;
+    else if (timeoutMs > 0 && timeoutMs < kDriverTimeoutMs)
+        driverTimeoutMs = timeoutMs;
     pcap_t *handle = pcap_open_live(name, snapLength, promiscuous, driverTimeoutMs, errbuf);
     if (handle && bufferSize > 0 && pcap_setbuff(handle, bufferSize) < 0)
         *bufferRefused = true;

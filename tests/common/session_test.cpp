@@ -46,6 +46,15 @@ TEST_F(Session, LiveStartUsesTheSettings)
     EXPECT_EQ(openedSnapLength(), 1514);
     EXPECT_EQ(openedPromiscuous(), 0);
     EXPECT_EQ(openedTimeout(), 8) << "the driver's own time-out is short; the reads keep the host's";
+    // Shorter positive time-outs go as they are. Npcap takes only -1 as "don't
+    // wait"; libpcap on Linux keeps its short block time-out for negatives.
+    const bool npcap = fake_calls("pcap_open_live") > 0;
+    for (const auto &[hostMs, expected] :
+         {std::pair{5, 5}, {1, 1}, {-1, npcap ? -1 : 8}, {-5, npcap ? -1 : 8}}) {
+        ASSERT_EQ(ox.oxEnd(), 0);
+        ASSERT_EQ(ox.oxBegin(hostMs), 0);
+        EXPECT_EQ(openedTimeout(), expected) << "host time-out " << hostMs;
+    }
     EXPECT_EQ(fake_arg(bufferCall(), 0), 4096000);
     EXPECT_EQ(fake_calls("pcap_dump_open"), 0) << "alias mode writes no dump";
     EXPECT_EQ(fake_calls("pcap_compile"), 0) << "no filter set";
@@ -262,8 +271,14 @@ TEST_F(Session, StatsOfTheRunningCapture)
     EXPECT_EQ(stats.received, -2) << "stored bit for bit";
     EXPECT_EQ(stats.dropped, 3);
     EXPECT_EQ(stats.interfaceDropped, 1);
+    fake_set_stats(1, 0x80000001u, 0xFFFFFFFFu);
+    ASSERT_EQ(ox.oxGetStats(&stats), 0);
+    EXPECT_EQ(stats.dropped, INT32_MIN + 1) << "every count keeps its bits past 2^31";
+    EXPECT_EQ(stats.interfaceDropped, -1);
     fake_set_error("no counters here");
     fake_fail("pcap_stats", 0);
     EXPECT_EQ(ox.oxGetStats(&stats), -1);
     EXPECT_EQ(error(), "no counters here");
+    EXPECT_EQ(stats.received, 1) << "a refused count leaves the record as it was";
+    EXPECT_EQ(stats.dropped, INT32_MIN + 1);
 }

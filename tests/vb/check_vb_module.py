@@ -17,7 +17,13 @@ table and the record Types their sizes. .vbp: the files it names exist.
   check_vb_module.py --expect-failures DIR LIBRARY.bas
       each DIR/* must fail, together with LIBRARY, with the reason its first
       line names: ' expect: <text>. A fixture named *.lf is checked as a copy
-      with LF line endings."""
+      with LF line endings.
+  check_vb_module.py --snippets LIBRARY.bas DOC.md...
+      every ```vb or ```vba block of each Markdown file, checked with LIBRARY
+      as a module of its own named after the file and the block's line. A
+      block with no Sub or Function line is a fragment: it is wrapped in a
+      Sub as it stands. Option Explicit is added, so a block may use only the
+      ONDRIX names LIBRARY declares. Line numbers are the Markdown file's."""
 import os
 import re
 import shutil
@@ -484,10 +490,39 @@ def expect_failures(folder, library):
     return 1 if failed else 0
 
 
+def snippet_modules(doc, folder):
+    """Writes each VB block of doc into folder as a module; returns their paths."""
+    paths, block, start = [], None, 0
+    stem = re.sub(r"\W", "_", os.path.basename(doc))
+    for n, line in enumerate(open(doc, encoding="utf-8").read().split("\n"), 1):
+        if block is None and re.match(r"```(vb|vba)\s*$", line.strip()):
+            block, start = [], n
+        elif block is not None and line.strip() == "```":
+            name = f"{stem}_line{start}"
+            head, tail = [f'Attribute VB_Name = "{name}"', "Option Explicit"], []
+            if not any(re.match(r"(?i)((public|private)\s+)?(sub|function)\s", b.strip()) for b in block):
+                head, tail = head + ["Sub Snippet()"], ["End Sub"]
+            # Blank lines keep the block at its own line numbers.
+            head += [""] * (start - len(head))
+            paths.append(os.path.join(folder, name + ".bas"))
+            with open(paths[-1], "w", encoding="ascii", newline="\r\n") as f:
+                f.write("\n".join(head + block + tail) + "\n")
+            block = None
+        elif block is not None:
+            block.append(line)
+    return paths
+
+
 def main(argv):
     if argv[:1] == ["--expect-failures"]:
         return expect_failures(argv[1], argv[2])
-    errors = check(argv)
+    if argv[:1] == ["--snippets"]:
+        folder = tempfile.mkdtemp()
+        argv = [argv[1]] + [p for doc in argv[2:] for p in snippet_modules(doc, folder)]
+        errors = check(argv)
+        shutil.rmtree(folder)
+    else:
+        errors = check(argv)
     for e in errors:
         print("FAIL:", e)
     print(f"{len(argv)} file(s) checked: {'ok' if not errors else 'errors'}")
