@@ -166,6 +166,14 @@ __attribute__((noinline)) inline void bench_loop_ox_disk(Tally *t)
         t->add(h.capturedLength);
 }
 
+// oxCaptureDiskSafe: disk mode with no array at all.
+__attribute__((noinline)) inline void bench_loop_ox_disksafe(Tally *t)
+{
+    PacketHeaderRecord h;
+    while (oxCaptureDiskSafe(&h) == 1)
+        t->add(h.capturedLength);
+}
+
 } // extern "C"
 
 // Each program's clocks: the process's CPU time (steadier than wall time on

@@ -42,7 +42,7 @@ BENCH_STAND_IN(pcap_set_promisc, (pcap_t * p, int value), (p, value))
 BENCH_STAND_IN(pcap_set_timeout, (pcap_t * p, int value), (p, value))
 BENCH_STAND_IN(pcap_set_buffer_size, (pcap_t * p, int value), (p, value))
 
-bench::Pass bench::diskPass(const std::string &file, const std::string &out)
+bench::Pass bench::diskPass(const std::string &file, const std::string &out, void (*loop)(Tally *))
 {
     g_standInFile = file.c_str();
     off_t header = -1;
@@ -50,7 +50,7 @@ bench::Pass bench::diskPass(const std::string &file, const std::string &out)
         // The file holds its header as soon as the capture has begun.
         struct stat st;
         header = stat(out.c_str(), &st) == 0 ? st.st_size : -1;
-        bench_loop_ox_disk(t);
+        loop(t);
     });
     g_standInFile = nullptr, g_standIn = nullptr;
     if (r.ok() && header != 24)

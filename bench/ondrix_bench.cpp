@@ -28,7 +28,7 @@ namespace
         "       ondrix-bench --generate DIR [--packets N] [--sets 60,mix,sec]  input files only\n"
         "       ondrix-bench --memory [--packets N] [--passes P]               RSS over P captures\n"
         "       ondrix-bench --live ADAPTER --out FILE [--timeout MS] [--buffer BYTES] [--seconds S]\n"
-        "variants: raw raw-memcpy mem alias copy memsafe raw-dump raw-dump-1m disk tcpdump\n");
+        "variants: raw raw-memcpy mem alias copy memsafe raw-dump raw-dump-1m disk disksafe tcpdump\n");
     std::exit(2);
 }
 
@@ -96,15 +96,17 @@ std::vector<Variant> variants(const std::string &set, const std::string &f, cons
         {"raw-dump-1m", "raw + pcap_dump, 1 MiB buffer", "", Check::Sum,
          [=] { return rawDumpPass(f, out("raw-dump-1m"), true); }},
         {"disk", "oxCapture disk", "raw-dump-1m", Check::Count, [=] { return diskPass(f, out("disk")); }},
+        {"disksafe", "oxCaptureDiskSafe", "raw-dump-1m", Check::Count,
+         [=] { return diskPass(f, out("disksafe"), bench_loop_ox_disksafe); }},
         {"tcpdump", "tcpdump -r -w", "raw-dump", Check::None, [=] { return tcpdumpPass(f, out("tcpdump")); }},
     };
     // A new second each is oxCaptureMem's case; the size mix the deliveries';
     // the dumps run on 60-byte packets.
     static bool found = tcpdump && std::system("command -v tcpdump >/dev/null") == 0;
     std::erase_if(v, [&](const Variant &x) {
-        bool dumps = x.id.find("dump") != std::string::npos || x.id == "disk";
+        bool dumps = x.id.find("dump") != std::string::npos || x.id.starts_with("disk");
         return (set == "sec" && x.id != "raw" && x.id != "mem") || (set == "mix" && dumps) ||
-               (x.id == "disk" && !disk) || (x.id == "tcpdump" && !found);
+               (x.id.starts_with("disk") && !disk) || (x.id == "tcpdump" && !found);
     });
     return v;
 }
@@ -202,9 +204,12 @@ int main(int argc, char **argv)
     } else if (!opt["--memory"].empty()) {
         ok = memoryRun(dir, packets, passes, disk);
     } else if (!opt["--only"].empty()) { // one pass over a given file
-        std::vector<Variant> all = variants(opt["--set"], opt["--file"], dir, tcpdump, disk);
+        std::vector<Variant> all = variants(opt["--set"], opt["--file"], dir, tcpdump, true);
         size_t i = indexOf(all, opt["--only"]);
-        Pass p = i < all.size() ? all[i].run() : Pass{"no such variant here"};
+        bool adapterless = i < all.size() && !disk && all[i].id.starts_with("disk");
+        Pass p = i == all.size() ? Pass{"no such variant here"}
+                 : adapterless   ? Pass{"no adapter for disk mode"}
+                                 : all[i].run();
         std::printf("%s: %" PRIu64 " packets %s\n", opt["--only"].c_str(), p.tally.packets, p.note.c_str());
         ok = p.ok();
     } else {
