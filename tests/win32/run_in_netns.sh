@@ -1,7 +1,8 @@
 #!/bin/bash
-# Runs a command inside a private network namespace whose only interface is
-# loopback, brought up first. Exits 77 (CTest's skip code here) when the
-# namespace can't be made or opening adapters would be refused.
+# Runs a command inside a private network namespace with loopback up and the
+# adapter details tests' veth pairs (make_test_veths.sh). Exits 77 (CTest's
+# skip code here) when the namespace can't be made or opening adapters would
+# be refused.
 #   run_in_netns.sh COMMAND [ARGS...]
 if [[ $(id -u) -ne 0 ]]; then
     echo "SKIPPED: opening adapters through Wine's wpcap needs root" >&2
@@ -11,4 +12,5 @@ if ! unshare --net true 2>/dev/null; then
     echo "SKIPPED: no private network namespace can be made here (unshare --net failed)" >&2
     exit 77
 fi
-exec unshare --net bash -c 'ip link set lo up || exit 1; exec "$@"' run_in_netns "$@"
+veths=$(dirname "$0")/../support/make_test_veths.sh
+exec unshare --net bash -c 'ip link set lo up && "$0" || exit 1; exec "$@"' "$veths" "$@"
