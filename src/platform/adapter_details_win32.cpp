@@ -110,14 +110,17 @@ void addGateway(const IP_ADAPTER_ADDRESSES_LH *a, AdapterDetailsRecord *details)
     }
 }
 
-void addKnownAdapter(const IP_ADAPTER_ADDRESSES_LH *a, AdapterDetailsRecord *details)
+void addKnownAdapter(const IP_ADAPTER_ADDRESSES_LH *a, const pcap_if_t *dev, AdapterDetailsRecord *details)
 {
     details->flags = 0;
     if (a->IfType == IF_TYPE_SOFTWARE_LOOPBACK)
         details->flags |= AdapterLoopback;
     if (a->IfType == IF_TYPE_IEEE80211)
         details->flags |= AdapterWireless;
-    if (a->OperStatus == IfOperStatusUp)
+    // Either list saying the link is down is believed: Wine reports an
+    // interface without carrier as up, while pcap sees it disconnected.
+    if (a->OperStatus == IfOperStatusUp &&
+        (dev->flags & PCAP_IF_CONNECTION_STATUS) != PCAP_IF_CONNECTION_STATUS_DISCONNECTED)
         details->flags |= AdapterConnected;
     // Loopback reports an MTU of 0xFFFFFFFF: no real limit, so unknown.
     details->mtu = a->Mtu <= 0x7FFFFFFF ? static_cast<int32_t>(a->Mtu) : -1;
@@ -163,7 +166,7 @@ void addSystemDetails(SystemAdapters *list, const pcap_if_t *dev, AdapterDetails
 {
     const char *guid = guidOf(dev->name);
     if (const IP_ADAPTER_ADDRESSES_LH *a = guid ? findByGuid(list, guid) : nullptr) {
-        addKnownAdapter(a, details);
+        addKnownAdapter(a, dev, details);
         return;
     }
     // Npcap's loopback adapter has no entry of its own; it always carries traffic.
