@@ -9,13 +9,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <regex>
 #include <memory>
 #include <sstream>
 #include <thread>
 
 #include "it_support.h"
 #include "private_net.h"
+#include "test_veths.h"
 
 namespace
 {
@@ -72,69 +72,22 @@ TEST(Adapters, ListIsWhatLibpcapListsWithNamesAndDescriptions)
     OndrixTerminate();
 }
 
-// A field of `ip -j link show IFACE` as text (sysfs shows the namespace that
-// mounted it, not this one).
-std::string ipLink(const std::string &iface, const char *key)
-{
-    std::string out, cmd = "ip -j link show " + iface;
-    if (FILE *p = popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
-            out.append(buf, n);
-        pclose(p);
-    }
-    std::smatch m;
-    std::regex_search(out, m, std::regex("\"" + std::string(key) + "\":\"?([^\",]*)"));
-    return m.size() > 1 ? m[1].str() : "<none>";
-}
-
-std::string macText(const uint8_t *mac)
-{
-    char buf[18];
-    std::snprintf(buf, sizeof buf, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4],
-                  mac[5]);
-    return buf;
-}
-
-TEST(Adapters, DetailsAreWhatTheKernelSays)
+TEST(Adapters, DetailsAreWhatTheKernelWasGiven)
 {
     REQUIRE_PRIVATE_NETWORK();
     ASSERT_EQ(std::system(ONDRIX_TEST_VETHS), 0);
     ASSERT_GT(OndrixInit(), 0) << lastError();
-    struct Expected {
-        const char *name;
-        int32_t flags;
-        const char *ipv4;
-        int32_t ipv4Prefix;
-        const char *gateway;
-        const char *ipv6;
-        int32_t ipv6Prefix;
-    };
-    for (const Expected &e :
-         {Expected{"oxd0", AdapterConnected, "192.0.2.10", 24, "192.0.2.1", "2001:db8::10", 64},
-          Expected{"lo", AdapterLoopback | AdapterConnected, "127.0.0.1", 8, "", "::1", 128},
-          Expected{"oxd2", 0, "", -1, "", "", -1}}) {
+    for (const VethFacts &e : kVethFacts) {
         SCOPED_TRACE(e.name);
         const int32_t index = oxFindAdapter(e.name);
         ASSERT_GE(index, 0) << lastError();
         AdapterDetailsRecord d;
         std::memset(&d, 0x55, sizeof d);
         ASSERT_EQ(oxGetAdapterDetails(index, &d), 0);
-        EXPECT_EQ(d.flags, e.flags);
-        EXPECT_EQ(d.mtu, std::atoi(ipLink(e.name, "mtu").c_str()));
-        EXPECT_EQ(macText(d.mac), ipLink(e.name, "address"));
-        EXPECT_EQ(d.mac[6] | d.mac[7], 0);
-        EXPECT_STREQ(d.friendlyName, e.name);
-        EXPECT_STREQ(d.ipv4Address, e.ipv4);
-        EXPECT_EQ(d.ipv4PrefixLength, e.ipv4Prefix);
-        EXPECT_STREQ(d.ipv4Gateway, e.gateway);
-        EXPECT_STREQ(d.ipv6Address, e.ipv6);
-        EXPECT_EQ(d.ipv6PrefixLength, e.ipv6Prefix);
+        expectDetails(e, d);
     }
-    const int32_t oxd0 = oxFindAdapter("oxd0");
-    EXPECT_EQ(oxFindAdapter("02-11-22-33-44-55"), oxd0);
-    EXPECT_EQ(oxFindAdapter(" 02:11:22:33:44:55 "), oxd0);
-    EXPECT_EQ(oxFindAdapter("00:00:00:00:00:00"), -1) << "loopback's zeros are no address";
+    EXPECT_EQ(oxFindAdapter(" 02:11:22:33:44:55 "), oxFindAdapter("oxd0"));
+    EXPECT_EQ(oxFindAdapter("00-00-00-00-00-00"), -1) << "loopback's zeros are no address";
     OndrixTerminate();
 }
 
