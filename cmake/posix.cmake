@@ -1,5 +1,6 @@
 # libondrix.so against the system libpcap; only the 16 exports are visible.
-add_library(ondrix_core STATIC ${ONDRIX_LOGIC_SOURCES} src/platform/platform_posix.cpp)
+add_library(ondrix_core STATIC ${ONDRIX_LOGIC_SOURCES} src/platform/platform_posix.cpp
+                               src/platform/adapter_details_posix.cpp)
 target_include_directories(ondrix_core PUBLIC include src)
 set_target_properties(ondrix_core PROPERTIES POSITION_INDEPENDENT_CODE ON
                                              CXX_VISIBILITY_PRESET hidden)

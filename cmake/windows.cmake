@@ -41,6 +41,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
 endif()
 
 add_library(ondrix SHARED ${ONDRIX_LOGIC_SOURCES} src/platform/platform_win32.cpp
+                          src/platform/adapter_details_win32.cpp
                           src/frame/dllmain.cpp ${ONDRIX_DEF})
 ondrix_version_resource(ondrix VFT_DLL "ONDRIX packet capture and sending for Visual Basic" ONDRIX.dll)
 set_target_properties(ondrix PROPERTIES OUTPUT_NAME ONDRIX PREFIX "" IMPORT_PREFIX "lib"

@@ -4,9 +4,13 @@
  * header records, ANSI error strings).
  *
  *   ondrix-capture list
- *   ondrix-capture capture (-i INDEX | -r FILE) [-f FILTER] [-c COUNT] [-t MS]
- *                  [-T TIMEOUTS] [-m copy|alias|disk|mem|memsafe] [-w OUT] [-s SNAPLEN] [-P]
- *   ondrix-capture send -i INDEX [-n TIMES] HEXFRAME
+ *   ondrix-capture capture (-i INDEX | --adapter TEXT | -r FILE) [-f FILTER] [-c COUNT]
+ *                  [-t MS] [-T TIMEOUTS] [-m copy|alias|disk|mem|memsafe] [-w OUT] [-s SNAPLEN] [-P]
+ *   ondrix-capture send (-i INDEX | --adapter TEXT) [-n TIMES] HEXFRAME
+ *
+ * --adapter takes what the user knows of an adapter: the name the system
+ * shows ("Ethernet", "Wi-Fi"), its description or pcap name, an IP address
+ * or the MAC address.
  *
  * On Windows the exports are delay-loaded (mingw: an import library made with
  * dlltool -y; MSVC: /DELAYLOAD:ONDRIX.dll and delayimp.lib). The program then
@@ -189,6 +193,29 @@ static void decode(const unsigned char *p, size_t n)
 
 /* ---- commands ---- */
 
+/* "Ethernet: connected, 192.168.1.20/24 via 192.168.1.1, fe80::1/64, MAC 00-11-22-33-44-55, MTU 1500" */
+static void print_details(int32_t index)
+{
+    AdapterDetailsRecord d;
+    const uint8_t *m = d.mac;
+    if (oxGetAdapterDetails(index, &d) != 0)
+        return;
+    printf("    %s: %s%s%s", d.friendlyName[0] ? d.friendlyName : "(no name)",
+           d.flags & AdapterConnected ? "connected" : "not connected",
+           d.flags & AdapterLoopback ? ", loopback" : "", d.flags & AdapterWireless ? ", wireless" : "");
+    if (d.ipv4Address[0])
+        printf(", %s/%d", d.ipv4Address, d.ipv4PrefixLength);
+    if (d.ipv4Gateway[0])
+        printf(" via %s", d.ipv4Gateway);
+    if (d.ipv6Address[0])
+        printf(", %s/%d", d.ipv6Address, d.ipv6PrefixLength);
+    if (m[0] | m[1] | m[2] | m[3] | m[4] | m[5])
+        printf(", MAC %02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
+    if (d.mtu > 0)
+        printf(", MTU %d", d.mtu);
+    printf("\n");
+}
+
 static int cmd_list(void)
 {
     int32_t n = OndrixInit(), i;
@@ -201,6 +228,7 @@ static int cmd_list(void)
             return fail("oxGetAdapterInfo");
         printf("%2d  %s\n    %s\n", i, info.name,
                info.description[0] ? info.description : "(no description)");
+        print_details(i);
     }
     OndrixTerminate();
     return 0;
@@ -208,7 +236,7 @@ static int cmd_list(void)
 
 struct options {
     int index;
-    const char *file, *filter, *out, *mode;
+    const char *adapter, *file, *filter, *out, *mode;
     long count, max_timeouts, times;
     int32_t timeout, snaplen;
     int no_promisc;
@@ -217,19 +245,25 @@ struct options {
 
 static int usage(void)
 {
-    fprintf(stderr, "usage: ondrix-capture list\n"
-                    "       ondrix-capture capture (-i INDEX | -r FILE) [-f FILTER] [-c COUNT] [-t MS]\n"
-                    "                      [-T TIMEOUTS] [-m copy|alias|disk|mem|memsafe] [-w OUT]\n"
-                    "                      [-s SNAPLEN] [-P]\n"
-                    "       ondrix-capture send -i INDEX [-n TIMES] HEXFRAME\n");
+    fprintf(stderr,
+            "usage: ondrix-capture list\n"
+            "       ondrix-capture capture (-i INDEX | --adapter TEXT | -r FILE) [-f FILTER]\n"
+            "                      [-c COUNT] [-t MS] [-T TIMEOUTS] [-m copy|alias|disk|mem|memsafe]\n"
+            "                      [-w OUT] [-s SNAPLEN] [-P]\n"
+            "       ondrix-capture send (-i INDEX | --adapter TEXT) [-n TIMES] HEXFRAME\n"
+            "--adapter TEXT: the adapter's name (\"Ethernet\"), description, pcap name,\n"
+            "                IP address or MAC address\n");
     return 2;
 }
 
-static int select_adapter(int index)
+/* By index, or by what oxFindAdapter takes when text is given. */
+static int select_adapter(int index, const char *text)
 {
     int32_t n = OndrixInit();
     if (n < 0)
         return fail("OndrixInit");
+    if (text && (index = oxFindAdapter(text)) < 0)
+        return fail("oxFindAdapter");
     if (oxSetCurrentAdapter(index) != 0)
         return fail("oxSetCurrentAdapter");
     return 0;
@@ -269,7 +303,7 @@ static int cmd_capture(const struct options *o)
         set_text(ParamDumpFileName, o->file);
     } else {
         set_int(ParamCaptureSource, SourceLive);
-        if (select_adapter(o->index))
+        if (select_adapter(o->index, o->adapter))
             return 1;
         if (o->out)
             set_text(ParamDumpFileName, o->out);
@@ -361,7 +395,9 @@ static int cmd_send(const struct options *o)
     }
     set_int(ParamCaptureSource, SourceLive);
     set_int(ParamCaptureMode, ModeAlias);
-    if (select_adapter(o->index) || oxBegin(100) != 0) {
+    if (select_adapter(o->index, o->adapter)) {
+        status = 1;
+    } else if (oxBegin(100) != 0) {
         status = fail("oxBegin");
     } else {
         for (t = 0; t < o->times && status == 0; ++t)
@@ -405,8 +441,12 @@ int main(int argc, char **argv)
         const char *v = i + 1 < argc ? argv[i + 1] : NULL;
         if (a[0] == '-' && a[1] && !a[2] && strchr("irfcmwtTsn", a[1]) && !v)
             return usage();
+        if (strcmp(a, "--adapter") == 0 && !v)
+            return usage();
         if (strcmp(a, "-i") == 0)
             o.index = atoi(argv[++i]);
+        else if (strcmp(a, "--adapter") == 0)
+            o.adapter = argv[++i];
         else if (strcmp(a, "-r") == 0)
             o.file = argv[++i];
         else if (strcmp(a, "-f") == 0)
@@ -434,9 +474,10 @@ int main(int argc, char **argv)
     }
     if (strcmp(argv[1], "list") == 0 && argc == 2)
         return load_library() ? 1 : cmd_list();
-    if (strcmp(argv[1], "capture") == 0 && (o.index >= 0) != (o.file != NULL) && !o.hex)
+    if (strcmp(argv[1], "capture") == 0 && (o.index >= 0) + (o.adapter != NULL) + (o.file != NULL) == 1 &&
+        !o.hex)
         return load_library() ? 1 : cmd_capture(&o);
-    if (strcmp(argv[1], "send") == 0 && o.index >= 0 && o.hex && o.times > 0)
+    if (strcmp(argv[1], "send") == 0 && (o.index >= 0) + (o.adapter != NULL) == 1 && o.hex && o.times > 0)
         return load_library() ? 1 : cmd_send(&o);
     return usage();
 }

@@ -65,7 +65,8 @@ Attribute VB_Name = "Ondrix"
 ' text is left.
 '
 ' The fixed text fields of the records are Byte arrays, so VB does not
-' convert them; OxAdapterName and OxAdapterDescription turn them into Strings.
+' convert them; OxAdapterName, OxAdapterDescription and OxText turn them into
+' Strings.
 Option Explicit
 
 ' ---- records ----
@@ -474,6 +475,53 @@ End Function
 ' The adapter description of a record filled by oxGetAdapterInfo.
 Public Function OxAdapterDescription(info As AdapterInfoRecord) As String
     OxAdapterDescription = FieldText(info.description)
+End Function
+
+' A zero-terminated ANSI Byte field of a record, such as the texts of an
+' AdapterDetailsRecord, as a String: OxText(details.friendlyName).
+Public Function OxText(field() As Byte) As String
+    OxText = FieldText(field)
+End Function
+
+' How a list shows the adapter at index: "Ethernet: 192.168.1.20 (Intel(R)
+' Ethernet Connection I219-LM)", with " - not connected" after an adapter
+' that can't carry traffic now. "" for an index with no adapter.
+Public Function OxAdapterLabel(ByVal index As Long) As String
+    Dim details As AdapterDetailsRecord, info As AdapterInfoRecord
+    Dim label As String, address As String, description As String
+    If oxGetAdapterDetails(index, details) <> 0 Then Exit Function
+    If oxGetAdapterInfo(index, info) <> 0 Then Exit Function
+    label = OxText(details.friendlyName)
+    description = OxAdapterDescription(info)
+    If label = "" Then label = OxAdapterName(info)
+    address = OxText(details.ipv4Address)
+    If address = "" Then address = OxText(details.ipv6Address)
+    If address = "" Then address = "no address"
+    label = label & ": " & address
+    If description <> "" And description <> OxText(details.friendlyName) Then label = label & " (" & description & ")"
+    If (details.flags And AdapterConnected) = 0 Then label = label & " - not connected"
+    OxAdapterLabel = label
+End Function
+
+' The adapter a capture most likely wants among the first count: the first
+' connected adapter that is not loopback and has an IPv4 default gateway;
+' failing that the first connected one that is not loopback; failing that 0.
+Public Function OxPreferredAdapter(ByVal count As Long) As Long
+    Dim details As AdapterDetailsRecord, i As Long, fallback As Long
+    fallback = -1
+    For i = 0 To count - 1
+        If oxGetAdapterDetails(i, details) = 0 Then
+            If (details.flags And AdapterConnected) <> 0 And (details.flags And AdapterLoopback) = 0 Then
+                If details.ipv4Gateway(0) <> 0 Then
+                    OxPreferredAdapter = i
+                    Exit Function
+                End If
+                If fallback < 0 Then fallback = i
+            End If
+        End If
+    Next
+    If fallback < 0 Then fallback = 0
+    OxPreferredAdapter = fallback
 End Function
 
 ' Sets a text parameter (ParamDumpFileName, ParamFilter); returns 0 or -1.

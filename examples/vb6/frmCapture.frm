@@ -114,7 +114,7 @@ Private Const BytesShown As Long = 16
 Private Const MaxListed As Long = 2000       ' a ListBox holds at most 32767 lines
 
 Private Sub Form_Load()
-    Dim msg As String, n As Long, i As Long, adapterName As String, adapterDescription As String
+    Dim msg As String, n As Long, i As Long, label As String
     ReDim pkt(65535)
 
     ' Before any other ONDRIX call: finds Npcap where Windows does not look.
@@ -132,10 +132,12 @@ Private Sub Form_Load()
         ShowStatus "The adapters can't be listed: " & OxErrorText()
         Exit Sub
     End If
+    ' "Ethernet: 192.168.1.20 (Intel(R) Ethernet ...)", " - not connected" after
+    ' an adapter that can't carry traffic now.
     For i = 0 To n - 1
-        If oxGetAdapterInfoVB5(i, adapterName, adapterDescription) = 0 Then
-            If adapterDescription = "" Then adapterDescription = adapterName
-            cboAdapter.AddItem adapterDescription
+        label = OxAdapterLabel(i)
+        If label <> "" Then
+            cboAdapter.AddItem label
             cboAdapter.ItemData(cboAdapter.NewIndex) = i
         End If
     Next
@@ -144,7 +146,13 @@ Private Sub Form_Load()
         ShowStatus "No adapters found. Is Npcap installed? If it was installed for administrators only, run this program as administrator."
         Exit Sub
     End If
+    ' The first connected adapter with a default gateway is most likely the one wanted.
     cboAdapter.ListIndex = 0
+    i = OxPreferredAdapter(n)
+    For n = 0 To cboAdapter.ListCount - 1
+        If cboAdapter.ItemData(n) = i Then cboAdapter.ListIndex = n
+    Next
+    n = cboAdapter.ListCount
     ShowStatus n & " adapter(s). Choose one, type a filter if you like (e.g. tcp port 443) and press Start."
 End Sub
 

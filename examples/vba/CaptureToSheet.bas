@@ -39,9 +39,11 @@ Private Function Loaded() As Boolean
     Loaded = True
 End Function
 
-' A new sheet with the index, description and name of each adapter.
+' A new sheet with each adapter's index, what it is ("Ethernet: 192.168.1.20
+' (Intel(R) Ethernet ...)", marked when not connected) and pcap name; the one
+' CapturePackets suggests is marked too.
 Public Sub ListAdapters()
-    Dim ws As Worksheet, n As Long, i As Long, adapterName As String, adapterDescription As String
+    Dim ws As Worksheet, n As Long, i As Long, suggested As Long, info As AdapterInfoRecord
     If Not Loaded() Then Exit Sub
     n = OndrixInit()
     If n < 0 Then
@@ -49,15 +51,17 @@ Public Sub ListAdapters()
         Exit Sub
     End If
     Set ws = ThisWorkbook.Worksheets.Add
-    ws.Range("A1:C1").Value = Array("Index", "Description", "Name")
+    ws.Range("A1:D1").Value = Array("Index", "Adapter", "Name", "Suggested")
+    suggested = OxPreferredAdapter(n)
     For i = 0 To n - 1
-        If oxGetAdapterInfoVB5(i, adapterName, adapterDescription) = 0 Then
+        If oxGetAdapterInfo(i, info) = 0 Then
             ws.Cells(i + 2, 1).Value = i
-            ws.Cells(i + 2, 2).Value = adapterDescription
-            ws.Cells(i + 2, 3).Value = adapterName
+            ws.Cells(i + 2, 2).Value = OxAdapterLabel(i)
+            ws.Cells(i + 2, 3).Value = OxAdapterName(info)
+            If i = suggested Then ws.Cells(i + 2, 4).Value = "yes"
         End If
     Next
-    ws.Columns("A:C").AutoFit
+    ws.Columns("A:D").AutoFit
     OndrixTerminate
 End Sub
 
@@ -65,21 +69,35 @@ End Sub
 ' into a new sheet: local time, microseconds, lengths, first bytes.
 Public Sub CapturePackets()
     If Not Loaded() Then Exit Sub
-    If OndrixInit() < 1 Then
+    Dim n As Long
+    n = OndrixInit()
+    If n < 1 Then
         MsgBox "No adapter found. Is Npcap installed? " & OxErrorText(), vbExclamation
     Else
-        CaptureOnChosenAdapter
+        CaptureOnChosenAdapter n
     End If
     OndrixTerminate
 End Sub
 
-Private Sub CaptureOnChosenAdapter()
-    Dim answer As Variant, expression As String, ws As Worksheet
+Private Sub CaptureOnChosenAdapter(ByVal count As Long)
+    Dim answer As Variant, expression As String, ws As Worksheet, index As Long
     Dim row As Long, result As Long, started As Single, i As Long, shown As Long, bytesHex As String
 
-    answer = Application.InputBox("Adapter index (run ListAdapters to see them):", "ONDRIX", 0, Type:=1)
+    ' An index, or what the user knows of the adapter: "Wi-Fi", its IPv4
+    ' address, its MAC. The suggestion is the adapter with the default gateway.
+    answer = Application.InputBox("Adapter: index (run ListAdapters to see them), name such as Wi-Fi, IP address or MAC:", _
+                                  "ONDRIX", OxPreferredAdapter(count), Type:=2)
     If VarType(answer) = vbBoolean Then Exit Sub   ' cancelled
-    If oxSetCurrentAdapter(CLng(answer)) <> 0 Then
+    If IsNumeric(answer) Then
+        index = CLng(answer)
+    Else
+        index = oxFindAdapter(CStr(answer))
+        If index < 0 Then
+            MsgBox OxErrorText(), vbExclamation
+            Exit Sub
+        End If
+    End If
+    If oxSetCurrentAdapter(index) <> 0 Then
         MsgBox OxErrorText(), vbExclamation
         Exit Sub
     End If

@@ -1,6 +1,7 @@
 // The adapter directory: listing, describing and choosing adapters.
 #include <cstring>
 
+#include "adapters/directory.h"
 #include "frame/errors.h"
 #include "frame/state.h"
 #include "ondrix.h"
@@ -10,19 +11,6 @@ using namespace ondrix;
 
 namespace
 {
-
-// Only the low 16 bits of an index count, read as a signed number.
-int32_t indexFrom(int32_t raw) { return static_cast<int16_t>(static_cast<uint16_t>(raw & 0xFFFF)); }
-
-bool inRange(int32_t index) { return index >= 0 && index <= state.adapterCount - 1; }
-
-pcap_if_t *adapterAt(int32_t index)
-{
-    pcap_if_t *dev = state.adapterList;
-    for (int32_t i = 0; i < index && dev; ++i)
-        dev = dev->next;
-    return dev;
-}
 
 void releaseList()
 {
@@ -77,8 +65,7 @@ extern "C" int32_t ONDRIX_CALL OndrixTerminate(void)
 
 extern "C" int32_t ONDRIX_CALL oxGetAdapterInfo(int32_t rawIndex, AdapterInfoRecord *info)
 {
-    int32_t index = indexFrom(rawIndex);
-    pcap_if_t *dev = inRange(index) ? adapterAt(index) : nullptr;
+    pcap_if_t *dev = adapterAt(rawIndex);
     if (!dev) {
         setError(msg::BadAdapterId);
         return -1;
@@ -91,8 +78,7 @@ extern "C" int32_t ONDRIX_CALL oxGetAdapterInfo(int32_t rawIndex, AdapterInfoRec
 
 extern "C" int32_t ONDRIX_CALL oxGetAdapterInfoVB5(int32_t rawIndex, BSTR *name, BSTR *description)
 {
-    int32_t index = indexFrom(rawIndex);
-    pcap_if_t *dev = inRange(index) ? adapterAt(index) : nullptr;
+    pcap_if_t *dev = adapterAt(rawIndex);
     if (!dev) {
         setError(msg::BadAdapterId);
         return -1;
@@ -112,12 +98,12 @@ extern "C" int32_t ONDRIX_CALL oxSetCurrentAdapter(int32_t rawIndex)
         setError(msg::NotReady);
         return -1;
     }
-    int32_t index = indexFrom(rawIndex);
-    pcap_if_t *dev = inRange(index) ? adapterAt(index) : nullptr;
+    pcap_if_t *dev = adapterAt(rawIndex);
     if (!dev) {
         setError(msg::BadAdapterId);
         return -1;
     }
+    const int32_t index = indexFrom(rawIndex);
     if (index == state.currentIndex)
         return 0;
     state.currentAdapter = dev;

@@ -221,3 +221,43 @@ TEST_F(Adapters, TerminateLeavesARunningCaptureAlone)
     PacketHeaderRecord hdr{};
     EXPECT_EQ(ox.oxCapture(arr.var(), &hdr), 1);
 }
+
+// Details from pcap's own list, under names no system knows.
+TEST_F(Adapters, DetailsTakeTheFirstIpv4AndPreferAGlobalIpv6)
+{
+    const unsigned char v4a[4] = {192, 0, 2, 7}, v4b[4] = {10, 0, 0, 1};
+    const unsigned char linkLocal[16] = {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
+                        global[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5};
+    fake_add_adapter("ox-a", nullptr);
+    const int b = fake_add_adapter("ox-b", "Second Card");
+    fake_add_ip(b, 6, linkLocal, 64);
+    fake_add_ip(b, 4, v4a, 24);
+    fake_add_ip(b, 6, global, 48);
+    fake_add_ip(b, 4, v4b, 8);
+    ASSERT_EQ(ox.OndrixInit(), 2);
+    AdapterDetailsRecord d;
+    std::memset(&d, 0x55, sizeof d);
+    EXPECT_EQ(ox.oxGetAdapterDetails(2, &d), -1);
+    EXPECT_EQ(error(), text::BadAdapterId);
+    ASSERT_EQ(ox.oxGetAdapterDetails(65536 + 1, &d), 0);
+    EXPECT_STREQ(d.ipv4Address, "192.0.2.7");
+    EXPECT_EQ(d.ipv4PrefixLength, 24);
+    EXPECT_STREQ(d.ipv6Address, "2001:db8::5");
+    EXPECT_EQ(d.ipv6PrefixLength, 48);
+    EXPECT_EQ(d.ipv6Address[12], 0) << "texts are zero-filled";
+
+    EXPECT_EQ(ox.oxFindAdapter("OX-A"), 0);
+    EXPECT_EQ(ox.oxFindAdapter(" \tsecond card  "), 1);
+    EXPECT_EQ(ox.oxFindAdapter("10.0.0.1"), 1) << "any of its addresses";
+    EXPECT_EQ(ox.oxFindAdapter("2001:DB8::5"), 1);
+    for (const char *miss : {"192.0.2.70", "Second", ""}) {
+        EXPECT_EQ(ox.oxFindAdapter(miss), -1) << miss;
+        EXPECT_EQ(error(), "No adapter matches \"" + std::string(miss) + "\"");
+    }
+    EXPECT_EQ(ox.oxFindAdapter(nullptr), -1);
+    EXPECT_EQ(ox.oxFindAdapter(std::string(400, 'x').c_str()), -1);
+    EXPECT_EQ(error().size(), 255u) << "cut to fit";
+    ASSERT_EQ(ox.OndrixTerminate(), 0);
+    EXPECT_EQ(ox.oxFindAdapter("ox-a"), -1);
+    EXPECT_EQ(error(), "No adapter matches \"ox-a\" (no adapters are listed: call OndrixInit first)");
+}

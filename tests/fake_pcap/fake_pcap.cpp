@@ -3,11 +3,15 @@
 #define FAKE_PCAP_BUILD
 #ifdef _WIN32
 #include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <netinet/in.h>
 #endif
 #include <pcap.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstddef>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -44,6 +48,9 @@ struct Address {
     int family;
     bool hasMask;
     unsigned char mask[4];
+    bool isIp = false; // then the address and a full netmask of prefixLength bits
+    unsigned char bytes[16] = {};
+    int prefixLength = 0;
 };
 
 struct Adapter {
@@ -164,6 +171,23 @@ const char kFreedAdapterName[] = "<adapter of a freed list>";
 
 } // namespace
 
+namespace
+{
+
+// The address and netmask fields of sockaddr_in or sockaddr_in6.
+void ipFields(sockaddr *addr, sockaddr *mask, const Address &ad)
+{
+    const bool v4 = ad.family == AF_INET;
+    const size_t at = v4 ? offsetof(sockaddr_in, sin_addr) : offsetof(sockaddr_in6, sin6_addr);
+    const int len = v4 ? 4 : 16;
+    std::memcpy(reinterpret_cast<char *>(addr) + at, ad.bytes, static_cast<size_t>(len));
+    unsigned char *m = reinterpret_cast<unsigned char *>(mask) + at;
+    for (int bit = 0; bit < ad.prefixLength && bit < len * 8; ++bit)
+        m[bit / 8] = static_cast<unsigned char>(m[bit / 8] | (0x80 >> (bit % 8)));
+}
+
+} // namespace
+
 extern "C" {
 
 int pcap_findalldevs(pcap_if_t **list, char *errbuf)
@@ -182,7 +206,11 @@ int pcap_findalldevs(pcap_if_t **list, char *errbuf)
             auto *entry = new pcap_addr_t{};
             entry->addr = reinterpret_cast<sockaddr *>(new sockaddr_storage{});
             entry->addr->sa_family = static_cast<decltype(entry->addr->sa_family)>(ad.family);
-            if (ad.hasMask) {
+            if (ad.isIp) {
+                entry->netmask = reinterpret_cast<sockaddr *>(new sockaddr_storage{});
+                entry->netmask->sa_family = entry->addr->sa_family;
+                ipFields(entry->addr, entry->netmask, ad);
+            } else if (ad.hasMask) {
                 auto *mask = new sockaddr_storage{};
                 mask->ss_family = static_cast<decltype(mask->ss_family)>(ad.family);
                 std::memcpy(reinterpret_cast<char *>(mask) + 4, ad.mask, 4);
@@ -463,6 +491,15 @@ void fake_add_address(int adapter, int family, const unsigned char *mask4to7)
     Address a{family, mask4to7 != nullptr, {}};
     if (mask4to7)
         std::memcpy(a.mask, mask4to7, 4);
+    fake().adapters.at(static_cast<size_t>(adapter)).addresses.push_back(a);
+}
+
+void fake_add_ip(int adapter, int version, const unsigned char *bytes, int prefixLength)
+{
+    Address a{version == 4 ? AF_INET : AF_INET6, false, {}};
+    a.isIp = true;
+    std::memcpy(a.bytes, bytes, version == 4 ? 4 : 16);
+    a.prefixLength = prefixLength;
     fake().adapters.at(static_cast<size_t>(adapter)).addresses.push_back(a);
 }
 

@@ -29,6 +29,10 @@ FAKE_API int fake_add_adapter(const char *name, const char *description);
 /* Adds an address entry; mask4to7 (4 bytes, or null for no netmask) fills bytes 4-7 of its netmask. */
 FAKE_API void fake_add_address(int adapter, int family, const unsigned char *mask4to7);
 
+/* Adds an IP address, version 4 (4 bytes) or 6 (16 bytes), with a netmask of
+   prefixLength bits. */
+FAKE_API void fake_add_ip(int adapter, int version, const unsigned char *bytes, int prefixLength);
+
 /* Makes call number nth (counted from 1 since reset) of function fn fail; 0 fails every call. */
 FAKE_API void fake_fail(const char *fn, int nth);
 /* What pcap_setbuff, pcap_set_buffer_size, pcap_sendpacket and pcap_dump_flush return. */

@@ -15,6 +15,7 @@
 
 #include "it_support.h"
 #include "private_net.h"
+#include "test_veths.h"
 
 namespace
 {
@@ -68,6 +69,25 @@ TEST(Adapters, ListIsWhatLibpcapListsWithNamesAndDescriptions)
     EXPECT_EQ(lastError(), text::BadAdapterId);
     EXPECT_EQ(OndrixInit(), count) << "a second listing counts afresh";
     pcap_freealldevs(devs);
+    OndrixTerminate();
+}
+
+TEST(Adapters, DetailsAreWhatTheKernelWasGiven)
+{
+    REQUIRE_PRIVATE_NETWORK();
+    ASSERT_EQ(std::system(ONDRIX_TEST_VETHS), 0);
+    ASSERT_GT(OndrixInit(), 0) << lastError();
+    for (const VethFacts &e : kVethFacts) {
+        SCOPED_TRACE(e.name);
+        const int32_t index = oxFindAdapter(e.name);
+        ASSERT_GE(index, 0) << lastError();
+        AdapterDetailsRecord d;
+        std::memset(&d, 0x55, sizeof d);
+        ASSERT_EQ(oxGetAdapterDetails(index, &d), 0);
+        expectDetails(e, d);
+    }
+    EXPECT_EQ(oxFindAdapter(" 02:11:22:33:44:55 "), oxFindAdapter("oxd0"));
+    EXPECT_EQ(oxFindAdapter("00-00-00-00-00-00"), -1) << "loopback's zeros are no address";
     OndrixTerminate();
 }
 

@@ -88,7 +88,7 @@ class Exports : public LibraryTest
         return p.result;
     }
 
-    // One pass over all 17 exports, each doing real work.
+    // One pass over the exports, each doing real work.
     void session(bool byOrdinal)
     {
         fake_add_adapter("eth0", "Adapter 0");
@@ -116,6 +116,10 @@ class Exports : public LibraryTest
         EXPECT_EQ(call(byOrdinal, "oxSetCurrentAdapter", {0x00010001}), 0);
         EXPECT_EQ(call(byOrdinal, "oxGetCurrentAdapter", {}), 1);
         EXPECT_EQ(call(byOrdinal, "oxSetCurrentAdapter", {0x8000}), -1);
+        AdapterDetailsRecord details;
+        EXPECT_EQ(call(byOrdinal, "oxGetAdapterDetails", {0x00010001, arg(&details)}), 0);
+        EXPECT_EQ(details.mtu, -1);
+        EXPECT_EQ(call(byOrdinal, "oxFindAdapter", {arg(" ADAPTER 0 ")}), 0);
         EXPECT_EQ(call(byOrdinal, "oxSetParam", {ParamCaptureMode, arg(copyMode.get())}), 0);
         EXPECT_EQ(call(byOrdinal, "oxBegin", {250}), 0);
         EXPECT_EQ(openedName(), "eth1");

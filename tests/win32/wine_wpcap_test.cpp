@@ -11,6 +11,7 @@
 
 #include "api.h"
 #include "host.h"
+#include "test_veths.h"
 
 namespace
 {
@@ -65,6 +66,24 @@ TEST_F(WineWpcap, ListsTheNamespaceAdaptersUnderNpfNames)
         EXPECT_EQ(host::take(desc), rec.description);
     }
     EXPECT_GE(loopback(count), 0) << "no adapter described as \"lo\"";
+    EXPECT_EQ(ox.OndrixTerminate(), 0);
+}
+
+// Wine's iphlpapi knows the adapters by the GUIDs of Wine's wpcap names, with
+// the facts make_test_veths.sh gave them.
+TEST_F(WineWpcap, AdaptersHaveTheDetailsTheNamespaceGaveThem)
+{
+    ASSERT_GE(ox.OndrixInit(), 1) << error();
+    for (const VethFacts &e : kVethFacts) {
+        SCOPED_TRACE(e.name);
+        const int32_t index = ox.oxFindAdapter(e.name);
+        ASSERT_GE(index, 0) << error();
+        AdapterDetailsRecord d;
+        std::memset(&d, 0x55, sizeof d);
+        ASSERT_EQ(ox.oxGetAdapterDetails(index, &d), 0);
+        expectDetails(e, d);
+    }
+    EXPECT_EQ(ox.oxFindAdapter("02-11-22-33-44-55"), ox.oxFindAdapter("oxd0"));
     EXPECT_EQ(ox.OndrixTerminate(), 0);
 }
 
