@@ -16,6 +16,7 @@
  * dlltool -y; MSVC: /DELAYLOAD:ONDRIX.dll and delayimp.lib). The program then
  * starts without ONDRIX.dll or the pcap library, and OndrixLoad finds both,
  * Npcap in its own folder too, before the first call, or says what is missing.
+ * The delay-load helper then takes the module OndrixLoad loaded.
  */
 #include <ctype.h>
 #include <stdio.h>
@@ -23,6 +24,9 @@
 #include <string.h>
 
 #include "ondrix.h"
+#ifdef _WIN32
+#include <delayimp.h>
+#endif
 
 /* ---- host values, as a VB program would have them ---- */
 
@@ -412,12 +416,32 @@ static int cmd_send(const struct options *o)
     return status;
 }
 
+#ifdef _WIN32
+static HMODULE ondrix;
+
+/* Asked before the delay-load helper would load ONDRIX.dll by bare name, a
+   search that reaches the current folder and PATH: it gets the module
+   OndrixLoad loaded, which load_library makes sure of before any call. */
+static FARPROC WINAPI delay_hook(unsigned note, PDelayLoadInfo info)
+{
+    if (note == dliNotePreLoadLibrary && lstrcmpiA(info->szDll, "ONDRIX.dll") == 0)
+        return (FARPROC)(void *)ondrix;
+    return NULL;
+}
+/* Visual Studio's delayimp.h declares the hook const, mingw's does not. */
+#ifdef _MSC_VER
+const
+#endif
+    PfnDliHook __pfnDliNotifyHook2 = delay_hook;
+#endif
+
 /* Loads ONDRIX.dll from the program's folder; on Linux the library is linked. */
 static int load_library(void)
 {
 #ifdef _WIN32
     char why[512];
-    if (!OndrixLoad(NULL, why, sizeof why)) {
+    ondrix = OndrixLoad(NULL, why, sizeof why);
+    if (!ondrix) {
         fprintf(stderr, "%s\n", why);
         return 1;
     }

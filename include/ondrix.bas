@@ -207,21 +207,41 @@ Public Declare Function oxDecodePacket Lib "ONDRIX.dll" (ByRef summary As Packet
 ' that the ANSI code page can't spell.
 #If VBA7 Then
 Private Declare PtrSafe Function OxGetModuleHandleW Lib "kernel32" Alias "GetModuleHandleW" (ByVal moduleName As LongPtr) As LongPtr
+Private Declare PtrSafe Function OxGetModuleHandleExW Lib "kernel32" Alias "GetModuleHandleExW" (ByVal flags As Long, ByVal moduleName As LongPtr, ByRef module As LongPtr) As Long
+Private Declare PtrSafe Function OxGetModuleFileNameW Lib "kernel32" Alias "GetModuleFileNameW" (ByVal module As LongPtr, ByVal buffer As LongPtr, ByVal size As Long) As Long
+Private Declare PtrSafe Function OxGetProcAddress Lib "kernel32" Alias "GetProcAddress" (ByVal module As LongPtr, ByVal procName As String) As LongPtr
 Private Declare PtrSafe Function OxLoadLibraryExW Lib "kernel32" Alias "LoadLibraryExW" (ByVal fileName As LongPtr, ByVal reserved As LongPtr, ByVal flags As Long) As LongPtr
+Private Declare PtrSafe Function OxFreeLibrary Lib "kernel32" Alias "FreeLibrary" (ByVal module As LongPtr) As Long
 Private Declare PtrSafe Function OxGetFileAttributesW Lib "kernel32" Alias "GetFileAttributesW" (ByVal fileName As LongPtr) As Long
+Private Declare PtrSafe Function OxCreateFileW Lib "kernel32" Alias "CreateFileW" (ByVal fileName As LongPtr, ByVal access As Long, ByVal share As Long, ByVal security As LongPtr, ByVal disposition As Long, ByVal flags As Long, ByVal template As LongPtr) As LongPtr
+Private Declare PtrSafe Function OxReadFile Lib "kernel32" Alias "ReadFile" (ByVal file As LongPtr, ByRef buffer As Any, ByVal bytes As Long, ByRef got As Long, ByVal overlapped As LongPtr) As Long
+Private Declare PtrSafe Function OxCloseHandle Lib "kernel32" Alias "CloseHandle" (ByVal handle As LongPtr) As Long
 Private Declare PtrSafe Function OxGetSystemDirectoryW Lib "kernel32" Alias "GetSystemDirectoryW" (ByVal buffer As LongPtr, ByVal size As Long) As Long
+Private Declare PtrSafe Function OxGetSystemWow64DirectoryW Lib "kernel32" Alias "GetSystemWow64DirectoryW" (ByVal buffer As LongPtr, ByVal size As Long) As Long
 Private Declare PtrSafe Function OxGetFullPathNameW Lib "kernel32" Alias "GetFullPathNameW" (ByVal fileName As LongPtr, ByVal size As Long, ByVal buffer As LongPtr, ByVal filePart As LongPtr) As Long
+Private Declare PtrSafe Function OxLstrcmpiW Lib "kernel32" Alias "lstrcmpiW" (ByVal a As LongPtr, ByVal b As LongPtr) As Long
 Private Declare PtrSafe Sub OxReadArrayVariable Lib "kernel32" Alias "RtlMoveMemory" (ByRef target As LongPtr, ByRef arrayVariable() As Byte, ByVal bytes As LongPtr)
 Private Declare PtrSafe Sub OxWriteMemory Lib "kernel32" Alias "RtlMoveMemory" (ByVal target As LongPtr, ByRef source As Any, ByVal bytes As LongPtr)
+Private Declare PtrSafe Sub OxReadMemory Lib "kernel32" Alias "RtlMoveMemory" (ByRef target As Any, ByVal source As LongPtr, ByVal bytes As LongPtr)
 Private Declare PtrSafe Function OxSafeArrayDestroyData Lib "oleaut32" Alias "SafeArrayDestroyData" (ByVal descriptor As LongPtr) As Long
 #Else
 Private Declare Function OxGetModuleHandleW Lib "kernel32" Alias "GetModuleHandleW" (ByVal moduleName As Long) As Long
+Private Declare Function OxGetModuleHandleExW Lib "kernel32" Alias "GetModuleHandleExW" (ByVal flags As Long, ByVal moduleName As Long, ByRef module As Long) As Long
+Private Declare Function OxGetModuleFileNameW Lib "kernel32" Alias "GetModuleFileNameW" (ByVal module As Long, ByVal buffer As Long, ByVal size As Long) As Long
+Private Declare Function OxGetProcAddress Lib "kernel32" Alias "GetProcAddress" (ByVal module As Long, ByVal procName As String) As Long
 Private Declare Function OxLoadLibraryExW Lib "kernel32" Alias "LoadLibraryExW" (ByVal fileName As Long, ByVal reserved As Long, ByVal flags As Long) As Long
+Private Declare Function OxFreeLibrary Lib "kernel32" Alias "FreeLibrary" (ByVal module As Long) As Long
 Private Declare Function OxGetFileAttributesW Lib "kernel32" Alias "GetFileAttributesW" (ByVal fileName As Long) As Long
+Private Declare Function OxCreateFileW Lib "kernel32" Alias "CreateFileW" (ByVal fileName As Long, ByVal access As Long, ByVal share As Long, ByVal security As Long, ByVal disposition As Long, ByVal flags As Long, ByVal template As Long) As Long
+Private Declare Function OxReadFile Lib "kernel32" Alias "ReadFile" (ByVal file As Long, ByRef buffer As Any, ByVal bytes As Long, ByRef got As Long, ByVal overlapped As Long) As Long
+Private Declare Function OxCloseHandle Lib "kernel32" Alias "CloseHandle" (ByVal handle As Long) As Long
 Private Declare Function OxGetSystemDirectoryW Lib "kernel32" Alias "GetSystemDirectoryW" (ByVal buffer As Long, ByVal size As Long) As Long
+Private Declare Function OxGetSystemWow64DirectoryW Lib "kernel32" Alias "GetSystemWow64DirectoryW" (ByVal buffer As Long, ByVal size As Long) As Long
 Private Declare Function OxGetFullPathNameW Lib "kernel32" Alias "GetFullPathNameW" (ByVal fileName As Long, ByVal size As Long, ByVal buffer As Long, ByVal filePart As Long) As Long
+Private Declare Function OxLstrcmpiW Lib "kernel32" Alias "lstrcmpiW" (ByVal a As Long, ByVal b As Long) As Long
 Private Declare Sub OxReadArrayVariable Lib "kernel32" Alias "RtlMoveMemory" (ByRef target As Long, ByRef arrayVariable() As Byte, ByVal bytes As Long)
 Private Declare Sub OxWriteMemory Lib "kernel32" Alias "RtlMoveMemory" (ByVal target As Long, ByRef source As Any, ByVal bytes As Long)
+Private Declare Sub OxReadMemory Lib "kernel32" Alias "RtlMoveMemory" (ByRef target As Any, ByVal source As Long, ByVal bytes As Long)
 Private Declare Function OxSafeArrayDestroyData Lib "oleaut32" Alias "SafeArrayDestroyData" (ByVal descriptor As Long) As Long
 #End If
 
@@ -230,7 +250,11 @@ Private Const LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR As Long = &H100
 Private Const LOAD_LIBRARY_SEARCH_SYSTEM32 As Long = &H800
 Private Const INVALID_FILE_ATTRIBUTES As Long = -1
 Private Const FILE_ATTRIBUTE_DIRECTORY As Long = &H10
-Private Const ERROR_INVALID_PARAMETER As Long = 87
+Private Const GENERIC_READ As Long = &H80000000
+Private Const FILE_SHARE_READ As Long = 1
+Private Const FILE_SHARE_WRITE As Long = 2
+Private Const OPEN_EXISTING As Long = 3
+Private Const INVALID_HANDLE_VALUE As Long = -1
 Private Const ERROR_BAD_EXE_FORMAT As Long = 193
 
 ' Where a byte array's descriptor (SAFEARRAY) keeps its data pointer and its
@@ -249,99 +273,212 @@ Private Const OxCountOffset As Long = 16
 
 ' ---- loading ----
 
+' What OndrixLoad says: the numbers of OxSentence, as in ondrix.h. OxReady:
+' nothing more to do.
+Private Const OxSayWeb As Long = 0
+Private Const OxSayRelative As Long = 1
+Private Const OxSayOtherOndrix As Long = 2
+Private Const OxSayForeign As Long = 3
+Private Const OxSayUnbound As Long = 4
+Private Const OxSayNoPacket As Long = 5
+Private Const OxSayPcapRefused As Long = 6
+Private Const OxSayNoNpcap As Long = 7
+Private Const OxSayTooLong As Long = 8
+Private Const OxSayNotFound As Long = 9
+Private Const OxSayBitness As Long = 10
+Private Const OxSayDamaged As Long = 11
+Private Const OxSayRefused As Long = 12
+Private Const OxSayNotBound As Long = 13
+Private Const OxReady As Long = -2
+
+' Where a module's headers (at the offset its first 64 bytes end with) keep
+' the place of its import table.
+#If Win64 Then
+Private Const OxImportsEntry As Long = 144
+#Else
+Private Const OxImportsEntry As Long = 128
+#End If
+
 ' Loads the pcap library and ONDRIX.dll from folder, the full path of the
 ' folder that holds ONDRIX.dll (e.g. App.Path). Returns "" when ready, else
 ' what is wrong. Call it before any other ONDRIX function. Calling it again
-' does no harm.
+' with the same folder does no harm; another folder is refused, as VB's
+' Declares stay bound to the ONDRIX.dll loaded first.
 '
-' Every DLL is loaded by its full path, with the DLLs it needs taken from its
-' own folder and System32 only: a search by bare name would reach the current
-' folder and PATH, where anyone can leave a wpcap.dll or Packet.dll of their
-' own. The process-wide search path is left alone: it belongs to the host and
-' its other add-ins.
+' Every DLL is loaded by its full path: a search by bare name would reach the
+' current folder and PATH, where anyone can leave a wpcap.dll or Packet.dll
+' of their own. A wpcap.dll or Packet.dll that something else in the process
+' loaded is used only from Npcap's folder or the system folder. The
+' process-wide search path is left alone: it belongs to the host and its
+' other add-ins. The same steps as OndrixLoad in ondrix.h.
 Public Function OndrixLoad(ByVal folder As String) As String
-    Dim sysDir As String, n As Long, pcapPath As String, dllPath As String, lastError As Long
+    Dim name As String, dll As String, found As String, flags As Long, lastError As Long, say As Long
+    ' A String can hold a NUL, where Windows would take the folder to end.
+    If InStr(folder, vbNullChar) > 0 Then
+        OndrixLoad = "ONDRIX.dll's folder holds a NUL character (Chr$(0)), where Windows would take it " & _
+                     "to end: pass the folder's path only."
+        Exit Function
+    End If
+    flags = OxSearchFlags()
+    say = OxCheckFolder(folder, name, dll)
+    If say = -1 Then say = OxLoaded("ONDRIX.dll", dll, found)
+    If say = -1 Then say = OxPcap(flags, found, lastError)
+    If say = -1 Then say = OxLoadDll(dll, flags, lastError)
+    Select Case say
+    Case -1, OxReady
+        OndrixLoad = ""
+    Case OxSayWeb, OxSayRelative
+        OndrixLoad = OxSay(say, folder)
+    Case OxSayOtherOndrix
+        OndrixLoad = OxSay(say, found, dll)
+    Case OxSayForeign To OxSayNoNpcap
+        OndrixLoad = OxSay(say, found, CStr(lastError))
+    Case Else
+        OndrixLoad = OxSay(say, name, CStr(lastError))
+    End Select
+End Function
+
+' The same words as ondrix_sentence_ in ondrix.h (a test compares them). %1
+' and %2 are filled in by OxSay.
+Private Function OxSentence(ByVal k As Long) As String
+    Select Case k
+    Case OxSayWeb
+        OxSentence = "%1 is a web address (a workbook opened from OneDrive or SharePoint), and ONDRIX.dll " & _
+                     "can only be loaded from a folder on this computer: save the workbook on a local disk, " & _
+                     "or pass the local folder that holds ONDRIX.dll (in OneDrive, set that folder to " & _
+                     """Always keep on this device"")."
+    Case OxSayRelative
+        OxSentence = "ONDRIX.dll's folder must be a full path such as C:\ONDRIX\x86, not ""%1"" (a new " & _
+                     "workbook or document has no folder until it is saved)."
+    Case OxSayOtherOndrix
+        OxSentence = "ONDRIX.dll is already loaded in this program from %1, so %2 can't be loaded as well: " & _
+                     "restart the program to use the other one."
+    Case OxSayForeign
+        OxSentence = "%1 is already loaded: a program in this process loaded it from there, and ONDRIX uses " & _
+                     "wpcap.dll and Packet.dll only from Npcap's folder or the system folder. Restart the " & _
+                     "program without the add-in or library that loads it."
+    Case OxSayUnbound
+        OxSentence = "%1 is already loaded but not ready to run: a program in this process loaded it only " & _
+                     "to look at it. Restart the program without the add-in or library that loads it."
+    Case OxSayNoPacket
+        OxSentence = "%1, which wpcap.dll needs, is missing: repair or reinstall Npcap from https://npcap.com/."
+    Case OxSayPcapRefused
+        OxSentence = "%1 could not be loaded (error %2): repair or reinstall Npcap from https://npcap.com/."
+    Case OxSayNoNpcap
+        OxSentence = "Npcap is not installed. Get it from https://npcap.com/ and install it; ONDRIX finds " & _
+                     "it in its own folder, or anywhere when ""Install Npcap in WinPcap API-compatible " & _
+                     "Mode"" is chosen."
+    Case OxSayTooLong
+        OxSentence = "The path of ONDRIX.dll in %1 is too long: Windows loads a DLL only from a path " & _
+                     "shorter than 260 characters, so move ONDRIX.dll to a shorter folder."
+    Case OxSayNotFound
+        OxSentence = "ONDRIX.dll was not found in %1."
+    Case OxSayBitness
+        OxSentence = "ONDRIX.dll in %1 does not match this program (error 193): 64-bit Office needs " & _
+                     "x64\ONDRIX.dll; VB6 and 32-bit Office need x86\ONDRIX.dll."
+    Case OxSayDamaged
+        OxSentence = "ONDRIX.dll in %1 is damaged or not a DLL (error %2): reinstall it from the release zip."
+    Case OxSayRefused
+        OxSentence = "ONDRIX.dll in %1 could not be loaded (error %2)."
+    Case OxSayNotBound
+        OxSentence = "ONDRIX.dll in %1 was loaded, but the program finds another module by that name " & _
+                     "first: restart the program and call OndrixLoad before any other ONDRIX function."
+    End Select
+End Function
+
+' Sentence k with %1 and %2 (each at most once, %1 first) filled in.
+Private Function OxSay(ByVal k As Long, ByVal a As String, Optional ByVal b As String) As String
+    Dim s As String, filled As String, at As Long
+    s = OxSentence(k)
+    at = InStr(s, "%1")
+    If at > 0 Then
+        filled = Left$(s, at - 1) & a
+        s = Mid$(s, at + 2)
+    End If
+    at = InStr(s, "%2")
+    If at > 0 Then
+        filled = filled & Left$(s, at - 1) & b
+        s = Mid$(s, at + 2)
+    End If
+    OxSay = filled & s
+End Function
+
+' kernel32 has AddDllDirectory exactly where LoadLibraryExW takes the
+' LOAD_LIBRARY_SEARCH_* flags (Windows 8 and later, 7 with KB2533623).
+Private Function OxSearchFlags() As Long
+    If OxGetProcAddress(OxGetModuleHandleW(StrPtr("kernel32.dll")), "AddDllDirectory") = 0 Then
+        OxSearchFlags = LOAD_WITH_ALTERED_SEARCH_PATH
+    Else
+        OxSearchFlags = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR Or LOAD_LIBRARY_SEARCH_SYSTEM32
+    End If
+End Function
+
+' Refuses a web address or a relative folder (it would be taken from the
+' current one, which the user does not control). Else name is the folder
+' without trailing slashes but for C:\'s own, and dll the full path of
+' ONDRIX.dll in it as Windows spells it (with the backslashes loading needs).
+Private Function OxCheckFolder(ByVal folder As String, ByRef name As String, ByRef dll As String) As Long
+    Dim n As Long
+    OxCheckFolder = -1
     If LCase$(Left$(folder, 7)) = "http://" Or LCase$(Left$(folder, 8)) = "https://" Then
-        OndrixLoad = folder & " is a web address (a workbook opened from OneDrive or SharePoint), " & _
-                     "and ONDRIX.dll can only be loaded from a folder on this computer: save the workbook " & _
-                     "on a local disk, or pass the local folder that holds ONDRIX.dll (in OneDrive, set " & _
-                     "that folder to ""Always keep on this device"")."
-        Exit Function
+        OxCheckFolder = OxSayWeb
+    ElseIf Not OxIsFullPath(folder) Then
+        OxCheckFolder = OxSayRelative
+    ElseIf Len(folder) > 1023 Then
+        name = Left$(folder, 1023)
+        OxCheckFolder = OxSayTooLong
+    Else
+        n = Len(folder)
+        Do While n > 1 And OxIsSlash(Mid$(folder, n, 1))
+            n = n - 1
+        Loop
+        If n = 2 And Mid$(folder, 2, 1) = ":" Then n = 3
+        name = Left$(folder, n)
+        If OxIsSlash(Right$(name, 1)) Then dll = OxFullPath(name & "ONDRIX.dll") Else dll = OxFullPath(name & "\ONDRIX.dll")
+        If dll = "" Then OxCheckFolder = OxSayTooLong
     End If
-    ' A relative folder would be taken from the current one, which the user
-    ' does not control.
-    If Not OxIsFullPath(folder) Then
-        OndrixLoad = "ONDRIX.dll's folder must be a full path such as C:\ONDRIX\x86, not """ & folder & _
-                     """ (a new workbook or document has no folder until it is saved)."
-        Exit Function
-    End If
-    Do While Len(folder) > 1 And (Right$(folder, 1) = "\" Or Right$(folder, 1) = "/")
-        folder = Left$(folder, Len(folder) - 1)
-    Loop
-
-    ' 1. A wpcap.dll already loaded in this process. 2. Npcap's own folder,
-    '    then the system folder (WinPcap, or Npcap in its WinPcap
-    '    API-compatible mode). A 32-bit program asking for System32 gets
-    '    SysWOW64, where the 32-bit Npcap lives.
-    If OxGetModuleHandleW(StrPtr("wpcap.dll")) = 0 Then
-        sysDir = String$(260, vbNullChar)
-        n = OxGetSystemDirectoryW(StrPtr(sysDir), 260)
-        If n <= 0 Or n >= 260 Then
-            OndrixLoad = NpcapMissing()
-            Exit Function
-        End If
-        pcapPath = Left$(sysDir, n) & "\Npcap\wpcap.dll"
-        If Not OxIsFile(pcapPath) Then pcapPath = Left$(sysDir, n) & "\wpcap.dll"
-        If Not OxIsFile(pcapPath) Then
-            OndrixLoad = NpcapMissing()
-            Exit Function
-        End If
-        If Not OxLoadFile(pcapPath, lastError) Then
-            ' Present but refused: a damaged install, or access denied.
-            OndrixLoad = pcapPath & " could not be loaded (error " & lastError & _
-                         "): repair or reinstall Npcap from https://npcap.com/."
-            Exit Function
-        End If
-    End If
-
-    ' 3. ONDRIX.dll by full path. Windows matches its import of wpcap.dll
-    '    with the one loaded above, and VB's Declares then find ONDRIX.dll
-    '    already loaded.
-    dllPath = OxFullPath(folder & "\ONDRIX.dll")
-    ' A missing file and a missing dependency both fail with error 126, so
-    ' look for the file first.
-    If Not OxIsFile(dllPath) Then
-        OndrixLoad = "ONDRIX.dll was not found in " & folder & "."
-        Exit Function
-    End If
-    If Not OxLoadFile(dllPath, lastError) Then
-        If lastError = ERROR_BAD_EXE_FORMAT Then
-            OndrixLoad = "ONDRIX.dll in " & folder & " does not match this program (error 193): " & _
-                         "64-bit Office needs x64\ONDRIX.dll; VB6 and 32-bit Office need x86\ONDRIX.dll."
-        Else
-            OndrixLoad = "ONDRIX.dll in " & folder & " could not be loaded (error " & lastError & ")."
-        End If
-        Exit Function
-    End If
-    OndrixLoad = ""
 End Function
 
-Private Function NpcapMissing() As String
-    NpcapMissing = "Npcap is not installed. Get it from https://npcap.com/ and install it; " & _
-                   "ONDRIX finds it in its own folder, or anywhere when " & _
-                   """Install Npcap in WinPcap API-compatible Mode"" is chosen."
+Private Function OxIsSlash(ByVal c As String) As Boolean
+    OxIsSlash = (c = "\") Or (c = "/")
 End Function
 
-' C:\... or \\server\share\...: the two kinds of folder that do not depend on
-' the current one.
+' C:\... or \\server\share...: the folders that do not depend on the current one.
 Private Function OxIsFullPath(ByVal folder As String) As Boolean
-    Dim drive As String
+    Dim drive As String, i As Long
     drive = LCase$(Left$(folder, 1))
     If drive >= "a" And drive <= "z" And Mid$(folder, 2, 1) = ":" Then
-        OxIsFullPath = (Mid$(folder, 3, 1) = "\" Or Mid$(folder, 3, 1) = "/")
-    Else
-        OxIsFullPath = (Left$(folder, 2) = "\\" Or Left$(folder, 2) = "//")
+        OxIsFullPath = OxIsSlash(Mid$(folder, 3, 1))
+    ElseIf OxIsSlash(Left$(folder, 1)) And OxIsSlash(Mid$(folder, 2, 1)) Then
+        i = 3
+        Do While i <= Len(folder) And Not OxIsSlash(Mid$(folder, i, 1))
+            i = i + 1
+        Loop
+        OxIsFullPath = i > 3 And i < Len(folder) And Not OxIsSlash(Mid$(folder, i + 1, 1))
     End If
+End Function
+
+' The path as Windows spells it in full, "" where it is too long to load from.
+Private Function OxFullPath(ByVal path As String) As String
+    Dim buffer As String, n As Long
+    buffer = String$(1024, vbNullChar)
+    n = OxGetFullPathNameW(StrPtr(path), 1024, StrPtr(buffer), 0)
+    If n > 0 And n < 260 Then OxFullPath = Left$(buffer, n)
+End Function
+
+#If VBA7 Then
+Private Function OxModulePath(ByVal module As LongPtr) As String
+#Else
+Private Function OxModulePath(ByVal module As Long) As String
+#End If
+    Dim buffer As String, n As Long
+    buffer = String$(1024, vbNullChar)
+    n = OxGetModuleFileNameW(module, StrPtr(buffer), 1024)
+    If n > 0 And n < 1024 Then OxModulePath = Left$(buffer, n)
+End Function
+
+Private Function OxSamePath(ByVal a As String, ByVal b As String) As Boolean
+    OxSamePath = OxLstrcmpiW(StrPtr(a), StrPtr(b)) = 0
 End Function
 
 Private Function OxIsFile(ByVal path As String) As Boolean
@@ -350,28 +487,187 @@ Private Function OxIsFile(ByVal path As String) As Boolean
     OxIsFile = attributes <> INVALID_FILE_ATTRIBUTES And (attributes And FILE_ATTRIBUTE_DIRECTORY) = 0
 End Function
 
-' The path as Windows spells it in full: with backslashes, which loading by
-' full path needs.
-Private Function OxFullPath(ByVal path As String) As String
+' The system folder with a trailing backslash, as Windows names it for this
+' program (k = 0: SysWOW64 for a 32-bit one on 64-bit Windows) or as
+' GetSystemDirectoryW does (k = 1), which reaches the same folder. "" where
+' it does not fit.
+Private Function OxSystemFolder(ByVal k As Long) As String
     Dim buffer As String, n As Long
-    buffer = String$(1024, vbNullChar)
-    n = OxGetFullPathNameW(StrPtr(path), 1024, StrPtr(buffer), 0)
-    If n > 0 And n < 1024 Then OxFullPath = Left$(buffer, n) Else OxFullPath = path
+    buffer = String$(260, vbNullChar)
+#If Not Win64 Then
+    If k = 0 Then n = OxGetSystemWow64DirectoryW(StrPtr(buffer), 260)
+#End If
+    If n = 0 Or n >= 260 Then n = OxGetSystemDirectoryW(StrPtr(buffer), 260)
+    If n > 0 And n < 259 Then OxSystemFolder = Left$(buffer, n) & "\"
 End Function
 
-' Loads the DLL at path, with the DLLs it needs from its own folder and
-' System32 only. Windows 7 without the update that added those flags refuses
-' them (error 87): the same full path then goes the older way, which also
-' looks beside the DLL first. False with the Windows error on failure.
-Private Function OxLoadFile(ByVal path As String, ByRef lastError As Long) As Boolean
-    If OxLoadLibraryExW(StrPtr(path), 0, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR Or LOAD_LIBRARY_SEARCH_SYSTEM32) <> 0 Then
-        OxLoadFile = True
+' Whether path is name in Npcap's folder or in the system folder.
+Private Function OxTrusted(ByVal path As String, ByVal name As String) As Boolean
+    Dim k As Long, sysDir As String
+    For k = 0 To 1
+        sysDir = OxSystemFolder(k)
+        If sysDir <> "" Then
+            If OxSamePath(path, sysDir & name) Or OxSamePath(path, sysDir & "Npcap\" & name) Then OxTrusted = True
+        End If
+    Next
+End Function
+
+' A module of that name already in the process: -1 where there is none,
+' OxReady where it may be used (ONDRIX.dll from the path wanted, the pcap
+' library from Npcap's folder or the system folder, and either only if ready
+' to run; a reference then keeps it there), else the sentence that refuses
+' it, with its path in found.
+Private Function OxLoaded(ByVal name As String, ByVal wanted As String, ByRef found As String) As Long
+#If VBA7 Then
+    Dim module As LongPtr
+#Else
+    Dim module As Long
+#End If
+    Dim say As Long
+    OxLoaded = -1
+    If OxGetModuleHandleExW(0, StrPtr(name), module) = 0 Then Exit Function
+    found = OxModulePath(module)
+    say = OxReady
+    If wanted <> "" Then
+        If Not OxSamePath(found, wanted) Then say = OxSayOtherOndrix
+    ElseIf Not OxTrusted(found, name) Then
+        say = OxSayForeign
+    End If
+    If say = OxReady And OxUnbound(module) Then say = OxSayUnbound
+    If say <> OxReady Then OxFreeLibrary module
+    OxLoaded = say
+End Function
+
+' A module that a program loaded only to look at (DONT_RESOLVE_DLL_REFERENCES)
+' has its imports unbound: the first slot of its import address table still
+' holds what its name table holds. A call into it would crash.
+#If VBA7 Then
+Private Function OxUnbound(ByVal module As LongPtr) As Boolean
+    Dim slot As LongPtr, named As LongPtr
+#Else
+Private Function OxUnbound(ByVal module As Long) As Boolean
+    Dim slot As Long, named As Long
+#End If
+    Dim headers As Long, imports As Long, nameTable As Long, addressTable As Long
+    OxReadMemory headers, module + 60, 4
+    OxReadMemory imports, module + headers + OxImportsEntry, 4
+    If imports = 0 Then Exit Function
+    OxReadMemory nameTable, module + imports, 4
+    OxReadMemory addressTable, module + imports + 16, 4
+    If nameTable = 0 Then Exit Function
+    OxReadMemory named, module + nameTable, OxPointerSize
+    OxReadMemory slot, module + addressTable, OxPointerSize
+    OxUnbound = (slot = named)
+End Function
+
+' wpcap.dll and Packet.dll: those already loaded if they may be used, else
+' wpcap.dll loaded. -1 when ready, else the sentence.
+Private Function OxPcap(ByVal flags As Long, ByRef found As String, ByRef lastError As Long) As Long
+    Dim wpcap As Long, packet As Long
+    wpcap = OxLoaded("wpcap.dll", "", found)
+    If wpcap >= 0 Then
+        OxPcap = wpcap
         Exit Function
     End If
-    lastError = Err.LastDllError
-    If lastError <> ERROR_INVALID_PARAMETER Then Exit Function
-    OxLoadFile = OxLoadLibraryExW(StrPtr(path), 0, LOAD_WITH_ALTERED_SEARCH_PATH) <> 0
-    lastError = Err.LastDllError
+    packet = OxLoaded("Packet.dll", "", found)
+    If packet >= 0 Then
+        OxPcap = packet
+    ElseIf wpcap = OxReady Then
+        OxPcap = -1
+    Else
+        OxPcap = OxLoadPcap(flags, packet = OxReady, found, lastError)
+    End If
+End Function
+
+' wpcap.dll by full path: Npcap's own folder first, then the system folder
+' (WinPcap, or Npcap in its WinPcap API-compatible mode). -1 when loaded,
+' else the sentence, with the file in found.
+Private Function OxLoadPcap(ByVal flags As Long, ByVal packetLoaded As Boolean, ByRef found As String, _
+                            ByRef lastError As Long) As Long
+    Dim sysDir As String, pcapDir As String
+    OxLoadPcap = OxSayNoNpcap
+    sysDir = OxSystemFolder(0)
+    If sysDir = "" Then Exit Function
+    pcapDir = sysDir & "Npcap\"
+    If Not OxIsFile(pcapDir & "wpcap.dll") Then pcapDir = sysDir
+    If Not OxIsFile(pcapDir & "wpcap.dll") Then Exit Function
+    OxLoadPcap = -1
+    If flags = LOAD_WITH_ALTERED_SEARCH_PATH And Not packetLoaded Then
+        ' The older search would go on to the current folder and PATH.
+        found = pcapDir & "Packet.dll"
+        If Not OxIsFile(found) Then
+            OxLoadPcap = OxSayNoPacket
+            Exit Function
+        End If
+        If OxLoadLibraryExW(StrPtr(found), 0, flags) = 0 Then
+            lastError = Err.LastDllError
+            OxLoadPcap = OxSayPcapRefused
+            Exit Function
+        End If
+    End If
+    found = pcapDir & "wpcap.dll"
+    If OxLoadLibraryExW(StrPtr(found), 0, flags) = 0 Then
+        ' Present but refused: a damaged install, or access denied.
+        lastError = Err.LastDllError
+        OxLoadPcap = OxSayPcapRefused
+    End If
+End Function
+
+' ONDRIX.dll by full path. -1 when loaded, else the sentence.
+Private Function OxLoadDll(ByVal dll As String, ByVal flags As Long, ByRef lastError As Long) As Long
+#If VBA7 Then
+    Dim module As LongPtr
+#Else
+    Dim module As Long
+#End If
+    OxLoadDll = -1
+    ' A missing file and a missing dependency both fail with error 126, so
+    ' look for the file first.
+    If Not OxIsFile(dll) Then
+        OxLoadDll = OxSayNotFound
+        Exit Function
+    End If
+    module = OxLoadLibraryExW(StrPtr(dll), 0, flags)
+    If module = 0 Then
+        lastError = Err.LastDllError
+        If lastError <> ERROR_BAD_EXE_FORMAT Then
+            OxLoadDll = OxSayRefused
+        ElseIf OxOtherMachineDll(dll) Then
+            OxLoadDll = OxSayBitness
+        Else
+            OxLoadDll = OxSayDamaged
+        End If
+    ElseIf OxGetModuleHandleW(StrPtr("ONDRIX.dll")) <> module Then
+        ' The Declares find ONDRIX.dll by that name: it must be this module.
+        OxFreeLibrary module
+        OxLoadDll = OxSayNotBound
+    End If
+End Function
+
+' Error 193 is also what a damaged file or one that is no program gives:
+' only a DLL built for the other machine is a matter of bitness.
+Private Function OxOtherMachineDll(ByVal path As String) As Boolean
+#If VBA7 Then
+    Dim file As LongPtr
+#Else
+    Dim file As Long
+#End If
+    Dim head(0 To 1023) As Byte, got As Long, at As Long, machine As Long
+    file = OxCreateFileW(StrPtr(path), GENERIC_READ, FILE_SHARE_READ Or FILE_SHARE_WRITE, 0, OPEN_EXISTING, 0, 0)
+    If file = INVALID_HANDLE_VALUE Then Exit Function
+    If OxReadFile(file, head(0), 1024, got, 0) = 0 Then got = 0
+    OxCloseHandle file
+    If got < 64 Or head(62) <> 0 Or head(63) <> 0 Then Exit Function
+    If head(0) <> 77 Or head(1) <> 90 Then Exit Function   ' MZ
+    at = head(60) + head(61) * 256&
+    If at > got - 24 Then Exit Function
+    If head(at) <> 80 Or head(at + 1) <> 69 Or head(at + 2) <> 0 Or head(at + 3) <> 0 Then Exit Function   ' PE
+#If Win64 Then
+    machine = &H14C     ' x86
+#Else
+    machine = &H8664&   ' x64
+#End If
+    OxOtherMachineDll = (head(at + 23) And &H20) <> 0 And head(at + 4) + head(at + 5) * 256& = machine
 End Function
 
 ' ---- alias arrays ----

@@ -318,18 +318,27 @@ ONDRIX_API int32_t ONDRIX_CALL oxDecodePacket(PacketSummaryRecord *summary);
  * search path, and a search by bare name would reach the current folder and
  * PATH, where anyone can leave a wpcap.dll of their own. So the pcap library
  * is taken only from where Npcap or WinPcap put it, and every DLL is loaded
- * by full path with its dependencies (Packet.dll) from its own folder and
- * System32 only. The process-wide search path is never changed.
+ * by full path. The process-wide search path is never changed.
  *
- * 1. A wpcap.dll already loaded in the process is used.
- * 2. Else <system folder>\Npcap\wpcap.dll, failing that <system folder>\wpcap.dll
- *    (a 32-bit program's system folder is SysWOW64).
- * 3. ONDRIX.dll by full path from folder; its import binds to that wpcap.dll.
+ * 1. An ONDRIX.dll already loaded from the same path is used again; one from
+ *    another path is refused (VB's Declares stay bound to the first).
+ * 2. A wpcap.dll or Packet.dll already loaded is used only from Npcap's
+ *    folder or the system folder; one from anywhere else is refused.
+ * 3. Else <system folder>\Npcap\wpcap.dll, failing that <system folder>\wpcap.dll.
+ *    The system folder is the one Windows gives this program: SysWOW64 for a
+ *    32-bit program on 64-bit Windows.
+ * 4. ONDRIX.dll by full path from folder; its import binds to that wpcap.dll.
+ *
+ * Each DLL takes what it needs (Packet.dll) from its own folder and System32
+ * only. Windows 7 without KB2533623 can't be asked for that: there the older
+ * search would go on to the current folder and PATH, so Packet.dll is loaded
+ * first by full path from beside wpcap.dll, and refused where it is missing.
  *
  * OndrixLoadW takes the absolute folder that holds ONDRIX.dll (NULL: this
  * program's own folder) and returns the module, or NULL with a sentence for
- * the user in message (always terminated, cut to fit). OndrixLoad is the same
- * for an ANSI folder and message. The pcap library stays loaded.
+ * the user in message (always terminated, cut to fit by whole characters).
+ * OndrixLoad is the same for an ANSI folder and message. The pcap library
+ * stays loaded.
  */
 #ifndef LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
 #define LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR 0x00000100
@@ -337,18 +346,104 @@ ONDRIX_API int32_t ONDRIX_CALL oxDecodePacket(PacketSummaryRecord *summary);
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
+/* Tests define this to an expression that is true to take the older search
+   on a Windows that has the newer one. */
+#ifndef ONDRIX_HIDE_ADD_DLL_DIRECTORY
+#define ONDRIX_HIDE_ADD_DLL_DIRECTORY 0
+#endif
+/* Room for a folder and a file name in it, in characters. */
+#define ONDRIX_PATH_ 1024
 
-/* Windows 7 without the update that added these flags refuses them with
-   error 87; the same full path then goes the older way, which also looks for
-   dependencies beside the DLL first. */
-static inline HMODULE ondrix_load_file_(const wchar_t *path)
+/* What OndrixLoad says, in the order of ondrix_sentence_. */
+enum {
+    ONDRIX_SAY_WEB_,
+    ONDRIX_SAY_RELATIVE_,
+    ONDRIX_SAY_OTHER_ONDRIX_,
+    ONDRIX_SAY_FOREIGN_,
+    ONDRIX_SAY_UNBOUND_,
+    ONDRIX_SAY_NO_PACKET_,
+    ONDRIX_SAY_PCAP_REFUSED_,
+    ONDRIX_SAY_NO_NPCAP_,
+    ONDRIX_SAY_TOO_LONG_,
+    ONDRIX_SAY_NOT_FOUND_,
+    ONDRIX_SAY_BITNESS_,
+    ONDRIX_SAY_DAMAGED_,
+    ONDRIX_SAY_REFUSED_,
+    ONDRIX_SAY_NOT_BOUND_
+};
+
+/* The same words as OxSentence in ondrix.bas (a test compares them). %1 is
+   the folder as given for the first two, the file found for the next five,
+   else ONDRIX.dll's folder; %2 is the Windows error, or the path asked for. */
+static inline const wchar_t *ondrix_sentence_(int k)
 {
-    HMODULE module =
-        LoadLibraryExW(path, NULL, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (!module && GetLastError() == ERROR_INVALID_PARAMETER)
-        module = LoadLibraryExW(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
-    return module;
+    static const wchar_t *const sentences[] = {
+        L"%1 is a web address (a workbook opened from OneDrive or SharePoint), and ONDRIX.dll can only be "
+        L"loaded from a folder on this computer: save the workbook on a local disk, or pass the local folder "
+        L"that holds ONDRIX.dll (in OneDrive, set that folder to \"Always keep on this device\").",
+        L"ONDRIX.dll's folder must be a full path such as C:\\ONDRIX\\x86, not \"%1\" (a new workbook or "
+        L"document has no folder until it is saved).",
+        L"ONDRIX.dll is already loaded in this program from %1, so %2 can't be loaded as well: restart the "
+        L"program to use the other one.",
+        L"%1 is already loaded: a program in this process loaded it from there, and ONDRIX uses wpcap.dll "
+        L"and "
+        L"Packet.dll only from Npcap's folder or the system folder. Restart the program without the add-in "
+        L"or library that loads it.",
+        L"%1 is already loaded but not ready to run: a program in this process loaded it only to look at it. "
+        L"Restart the program without the add-in or library that loads it.",
+        L"%1, which wpcap.dll needs, is missing: repair or reinstall Npcap from https://npcap.com/.",
+        L"%1 could not be loaded (error %2): repair or reinstall Npcap from https://npcap.com/.",
+        L"Npcap is not installed. Get it from https://npcap.com/ and install it; ONDRIX finds it in its own "
+        L"folder, or anywhere when \"Install Npcap in WinPcap API-compatible Mode\" is chosen.",
+        L"The path of ONDRIX.dll in %1 is too long: Windows loads a DLL only from a path shorter than 260 "
+        L"characters, so move ONDRIX.dll to a shorter folder.",
+        L"ONDRIX.dll was not found in %1.",
+        L"ONDRIX.dll in %1 does not match this program (error 193): 64-bit Office needs x64\\ONDRIX.dll; VB6 "
+        L"and 32-bit Office need x86\\ONDRIX.dll.",
+        L"ONDRIX.dll in %1 is damaged or not a DLL (error %2): reinstall it from the release zip.",
+        L"ONDRIX.dll in %1 could not be loaded (error %2).",
+        L"ONDRIX.dll in %1 was loaded, but the program finds another module by that name first: restart the "
+        L"program and call OndrixLoad before any other ONDRIX function.",
+    };
+    return sentences[k];
 }
+
+/* Sentence k (none: -1) with %1 and %2 filled in, cut to fit, never half a
+   surrogate pair at the cut. */
+static inline void ondrix_say_(wchar_t *message, size_t size, int k, const wchar_t *a, const wchar_t *b)
+{
+    const wchar_t *s = k < 0 ? L"" : ondrix_sentence_(k), *fill;
+    size_t at = 0;
+
+    if (!message || size == 0)
+        return;
+    for (; *s && at + 1 < size; ++s) {
+        fill = s[0] != L'%' ? NULL : s[1] == L'1' ? a : s[1] == L'2' ? b : NULL;
+        if (!fill) {
+            message[at++] = *s;
+            continue;
+        }
+        for (; *fill && at + 1 < size; ++fill)
+            message[at++] = *fill;
+        ++s;
+    }
+    if (at > 0 && message[at - 1] >= 0xD800 && message[at - 1] < 0xDC00)
+        --at;
+    message[at] = 0;
+}
+
+static inline const wchar_t *ondrix_number_(DWORD n, wchar_t *text)
+{
+    size_t i = 11;
+    text[i] = 0;
+    do {
+        text[--i] = (wchar_t)(L'0' + n % 10);
+        n /= 10;
+    } while (n);
+    return text + i;
+}
+
+static inline int ondrix_is_slash_(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 static inline int ondrix_is_file_(const wchar_t *path)
 {
@@ -364,136 +459,301 @@ static inline int ondrix_starts_with_(const wchar_t *text, const wchar_t *prefix
     return 1;
 }
 
-static inline HMODULE OndrixLoadW(const wchar_t *folder, wchar_t *message, size_t messageSize)
+/* C:\... or \\server\share...: the folders that do not depend on the current one. */
+static inline int ondrix_is_full_path_(const wchar_t *folder)
 {
-    wchar_t own[MAX_PATH], pcap[MAX_PATH + 32], path[MAX_PATH + 16], full[MAX_PATH], number[12];
-    const wchar_t *part[5] = {L"", L"", L"", L"", L""};
-    size_t length[5] = {0, 0, 0, 0, 0};
-    size_t n, i, j, at = 0;
-    DWORD error = 0, got;
-    HMODULE module = NULL;
-    int k;
+    size_t i = 2;
+
+    if ((folder[0] | 32) >= L'a' && (folder[0] | 32) <= L'z' && folder[1] == L':')
+        return ondrix_is_slash_(folder[2]);
+    if (!ondrix_is_slash_(folder[0]) || !ondrix_is_slash_(folder[1]))
+        return 0;
+    while (folder[i] && !ondrix_is_slash_(folder[i]))
+        ++i;
+    return i > 2 && folder[i] && folder[i + 1] && !ondrix_is_slash_(folder[i + 1]);
+}
+
+/* Refuses a web address or a relative folder (it would be taken from the
+   current one, which the user does not control). Else name is the folder,
+   NULL meaning this program's, without trailing slashes but for C:\'s own. */
+static inline int ondrix_folder_(const wchar_t *folder, wchar_t *name)
+{
+    DWORD n;
 
     if (!folder) {
-        got = GetModuleFileNameW(NULL, own, MAX_PATH);
-        n = got < MAX_PATH ? got : MAX_PATH - 1;
-        if (got == 0 || got >= MAX_PATH)
-            error = got ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
-        else
-            while (n > 0 && own[n - 1] != L'\\' && own[n - 1] != L'/')
-                --n;
-        own[n] = 0;
-        folder = own;
+        n = GetModuleFileNameW(NULL, name, ONDRIX_PATH_);
+        if (n == 0 || n >= ONDRIX_PATH_) {
+            name[n ? ONDRIX_PATH_ - 1 : 0] = 0;
+            return ONDRIX_SAY_TOO_LONG_;
+        }
+        while (n > 0 && !ondrix_is_slash_(name[n - 1]))
+            --n;
+        name[n] = 0;
+        folder = name;
+    } else if (ondrix_starts_with_(folder, L"http://") || ondrix_starts_with_(folder, L"https://")) {
+        return ONDRIX_SAY_WEB_;
+    } else if (!ondrix_is_full_path_(folder)) {
+        return ONDRIX_SAY_RELATIVE_;
     }
-    /* The sentences name the folder without a trailing backslash. */
-    n = (size_t)lstrlenW(folder);
-    while (n > 1 && (folder[n - 1] == L'\\' || folder[n - 1] == L'/'))
+    for (n = 0; folder[n] && n + 1 < ONDRIX_PATH_; ++n)
+        name[n] = folder[n];
+    name[n] = 0;
+    if (folder[n])
+        return ONDRIX_SAY_TOO_LONG_;
+    while (n > 1 && ondrix_is_slash_(name[n - 1]))
         --n;
-    part[1] = folder;
-    length[1] = n;
+    if (n == 2 && name[1] == L':')
+        ++n;
+    name[n] = 0;
+    return -1;
+}
 
-    if (ondrix_starts_with_(folder, L"http://") || ondrix_starts_with_(folder, L"https://")) {
-        part[2] = L" is a web address (a workbook opened from OneDrive or SharePoint), and ONDRIX.dll can "
-                  L"only be loaded from a folder on this computer: save the workbook on a local disk, or "
-                  L"pass the local folder that holds ONDRIX.dll (in OneDrive, set that folder to \"Always "
-                  L"keep on this device\").";
-    } else if (!error && !(((folder[0] | 32) >= L'a' && (folder[0] | 32) <= L'z' && folder[1] == L':' &&
-                            (folder[2] == L'\\' || folder[2] == L'/')) ||
-                           ((folder[0] == L'\\' || folder[0] == L'/') && folder[1] == folder[0]))) {
-        /* A relative folder would be taken from the current one, which the
-           user does not control. */
-        part[0] = L"ONDRIX.dll's folder must be a full path such as C:\\ONDRIX\\x86, not \"";
-        part[2] = L"\" (a new workbook or document has no folder until it is saved).";
-    } else if (!GetModuleHandleW(L"wpcap.dll")) {
-        got = GetSystemDirectoryW(pcap, MAX_PATH);
-        if (got == 0 || got >= MAX_PATH)
-            got = 0, pcap[0] = 0;
-        for (k = 0; k < 2 && got; ++k) {
-            lstrcpyW(pcap + got, k == 0 ? L"\\Npcap\\wpcap.dll" : L"\\wpcap.dll");
-            if (!ondrix_is_file_(pcap))
-                continue;
-            if (!ondrix_load_file_(pcap)) {
-                /* Present but refused: a damaged install, or access denied. */
-                error = GetLastError();
-                part[1] = pcap;
-                length[1] = (size_t)lstrlenW(pcap);
-                part[2] = L" could not be loaded (error ";
-                part[4] = L"): repair or reinstall Npcap from https://npcap.com/.";
-            }
-            break;
-        }
-        if (k == 2 || !got) {
-            part[0] = L"Npcap is not installed. Get it from https://npcap.com/ and install it; ONDRIX finds "
-                      L"it in its own folder, or anywhere when \"Install Npcap in WinPcap API-compatible "
-                      L"Mode\" is chosen.";
-            length[1] = 0;
-        }
-    }
+/* The full path of ONDRIX.dll in that folder, as Windows spells it (with the
+   backslashes LoadLibraryExW needs). */
+static inline int ondrix_dll_path_(const wchar_t *name, wchar_t *dll)
+{
+    wchar_t path[ONDRIX_PATH_ + 16];
+    int n = lstrlenW(name);
+    DWORD got;
 
-    if (!part[0][0] && !part[2][0]) {
-        if (!error && n + sizeof "\\ONDRIX.dll" > MAX_PATH)
-            error = ERROR_FILENAME_EXCED_RANGE;
-        if (!error) {
-            for (i = 0; i < n; ++i)
-                path[i] = folder[i];
-            lstrcpyW(path + n, L"\\ONDRIX.dll");
-            /* Also turns forward slashes into the backslashes LoadLibraryExW needs. */
-            got = GetFullPathNameW(path, MAX_PATH, full, NULL);
-            if (got == 0 || got >= MAX_PATH)
-                error = ERROR_FILENAME_EXCED_RANGE;
-        }
-        /* A missing file and a missing dependency both give error 126: look
-           for the file first. */
-        if (!error && !ondrix_is_file_(full)) {
-            part[0] = L"ONDRIX.dll was not found in ";
-            part[2] = L".";
-        } else if (!error && (module = ondrix_load_file_(full)) == NULL) {
-            error = GetLastError();
-        }
-        if (error == ERROR_BAD_EXE_FORMAT) {
-            part[0] = L"ONDRIX.dll in ";
-            part[2] = L" does not match this program (error 193): 64-bit Office needs x64\\ONDRIX.dll; "
-                      L"VB6 and 32-bit Office need x86\\ONDRIX.dll.";
-        } else if (error) {
-            part[0] = L"ONDRIX.dll in ";
-            part[2] = L" could not be loaded (error ";
-            part[4] = L").";
-        }
-    }
-    if (part[4][0]) {
-        i = sizeof number / sizeof number[0];
-        do {
-            number[--i] = (wchar_t)(L'0' + error % 10);
-            error /= 10;
-        } while (error && i > 0);
-        part[3] = number + i;
-        length[3] = sizeof number / sizeof number[0] - i;
-    }
+    lstrcpyW(path, name);
+    lstrcpyW(path + n, n > 0 && ondrix_is_slash_(name[n - 1]) ? L"ONDRIX.dll" : L"\\ONDRIX.dll");
+    got = GetFullPathNameW(path, ONDRIX_PATH_, dll, NULL);
+    return got == 0 || got >= MAX_PATH ? ONDRIX_SAY_TOO_LONG_ : -1;
+}
 
-    if (message && messageSize > 0) {
-        if (!module) {
-            for (i = 0; i < 5; ++i) {
-                if (i != 1 && i != 3)
-                    length[i] = (size_t)lstrlenW(part[i]);
-                for (j = 0; j < length[i] && at + 1 < messageSize; ++j)
-                    message[at++] = part[i][j];
-            }
-            /* Never half a surrogate pair at the cut. */
-            if (at > 0 && message[at - 1] >= 0xD800 && message[at - 1] < 0xDC00)
-                --at;
+/* A module that a program loaded only to look at (DONT_RESOLVE_DLL_REFERENCES)
+   has its imports unbound: the first slot of its import address table still
+   holds what its name table holds. A call into it would crash. */
+static inline int ondrix_unbound_(HMODULE module)
+{
+    const BYTE *base = (const BYTE *)module;
+    const IMAGE_NT_HEADERS *nt =
+        (const IMAGE_NT_HEADERS *)(base + ((const IMAGE_DOS_HEADER *)base)->e_lfanew);
+    DWORD at = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    const IMAGE_IMPORT_DESCRIPTOR *first = (const IMAGE_IMPORT_DESCRIPTOR *)(base + at);
+
+    if (at == 0 || first->OriginalFirstThunk == 0)
+        return 0;
+    return ((const IMAGE_THUNK_DATA *)(base + first->FirstThunk))->u1.Function ==
+           ((const IMAGE_THUNK_DATA *)(base + first->OriginalFirstThunk))->u1.AddressOfData;
+}
+
+/* The system folder with a trailing backslash, as Windows names it for this
+   program (k = 0), or as GetSystemDirectoryW does (k = 1): a 32-bit program
+   on 64-bit Windows reaches SysWOW64 by both. 0 where it does not fit. */
+static inline UINT ondrix_system_folder_(wchar_t *dir, int k)
+{
+    UINT n = k == 0 && sizeof(void *) == 4 ? GetSystemWow64DirectoryW(dir, MAX_PATH) : 0;
+
+    if (n == 0 || n >= MAX_PATH)
+        n = GetSystemDirectoryW(dir, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH - 1)
+        return 0;
+    dir[n++] = L'\\';
+    dir[n] = 0;
+    return n;
+}
+
+/* Whether path is name in Npcap's folder or in the system folder. */
+static inline int ondrix_trusted_(const wchar_t *path, const wchar_t *name)
+{
+    wchar_t dir[MAX_PATH + 32];
+    UINT n;
+    int k, npcap;
+
+    for (k = 0; k < 2; ++k) {
+        n = ondrix_system_folder_(dir, k);
+        for (npcap = 0; npcap < 2 && n != 0; ++npcap) {
+            lstrcpyW(dir + n, npcap ? L"Npcap\\" : L"");
+            lstrcatW(dir, name);
+            if (lstrcmpiW(dir, path) == 0)
+                return 1;
         }
-        message[at] = 0;
     }
+    return 0;
+}
+
+/* A module of that name already in the process, with a reference that keeps
+   it there, if it may be used: ONDRIX.dll from the path wanted, the pcap
+   library from a trusted one, and either only if ready to run. */
+static inline int ondrix_loaded_(const wchar_t *name, const wchar_t *wanted, wchar_t *found, HMODULE *module)
+{
+    DWORD got;
+    int say;
+
+    if (!GetModuleHandleExW(0, name, module)) {
+        *module = NULL;
+        return -1;
+    }
+    got = GetModuleFileNameW(*module, found, ONDRIX_PATH_);
+    if (got == 0 || got >= ONDRIX_PATH_ ||
+        (wanted ? lstrcmpiW(found, wanted) != 0 : !ondrix_trusted_(found, name)))
+        say = wanted ? ONDRIX_SAY_OTHER_ONDRIX_ : ONDRIX_SAY_FOREIGN_;
+    else
+        say = ondrix_unbound_(*module) ? ONDRIX_SAY_UNBOUND_ : -1;
+    if (say >= 0) {
+        FreeLibrary(*module);
+        *module = NULL;
+    }
+    return say;
+}
+
+/* kernel32 has AddDllDirectory exactly where LoadLibraryExW takes the
+   LOAD_LIBRARY_SEARCH_* flags (Windows 8 and later, 7 with KB2533623). */
+static inline DWORD ondrix_search_flags_(void)
+{
+    if (!GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "AddDllDirectory") ||
+        ONDRIX_HIDE_ADD_DLL_DIRECTORY)
+        return LOAD_WITH_ALTERED_SEARCH_PATH;
+    return LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
+}
+
+/* wpcap.dll by full path: Npcap's own folder first, then the system folder
+   (WinPcap, or Npcap in its WinPcap API-compatible mode). */
+static inline int ondrix_load_pcap_(DWORD flags, int packetLoaded, wchar_t *found, DWORD *error)
+{
+    UINT n = ondrix_system_folder_(found, 0);
+    wchar_t *file = found + n;
+
+    if (n == 0)
+        return ONDRIX_SAY_NO_NPCAP_;
+    lstrcpyW(file, L"Npcap\\wpcap.dll");
+    if (!ondrix_is_file_(found))
+        lstrcpyW(file, L"wpcap.dll");
+    else
+        file += 6; /* past Npcap\ */
+    if (!ondrix_is_file_(found))
+        return ONDRIX_SAY_NO_NPCAP_;
+    if (flags == LOAD_WITH_ALTERED_SEARCH_PATH && !packetLoaded) {
+        /* The older search would go on to the current folder and PATH. */
+        lstrcpyW(file, L"Packet.dll");
+        if (!ondrix_is_file_(found))
+            return ONDRIX_SAY_NO_PACKET_;
+        if (!LoadLibraryExW(found, NULL, flags)) {
+            *error = GetLastError();
+            return ONDRIX_SAY_PCAP_REFUSED_;
+        }
+        lstrcpyW(file, L"wpcap.dll");
+    }
+    if (!LoadLibraryExW(found, NULL, flags)) {
+        /* Present but refused: a damaged install, or access denied. */
+        *error = GetLastError();
+        return ONDRIX_SAY_PCAP_REFUSED_;
+    }
+    return -1;
+}
+
+/* wpcap.dll and Packet.dll: those already loaded if they may be used, else
+   wpcap.dll loaded. Like the library, the references stay. */
+static inline int ondrix_pcap_(DWORD flags, wchar_t *found, DWORD *error)
+{
+    HMODULE wpcap, packet = NULL;
+    int say = ondrix_loaded_(L"wpcap.dll", NULL, found, &wpcap);
+
+    if (say < 0)
+        say = ondrix_loaded_(L"Packet.dll", NULL, found, &packet);
+    if (say < 0 && !wpcap)
+        say = ondrix_load_pcap_(flags, packet != NULL, found, error);
+    return say;
+}
+
+/* Error 193 is also what a damaged file or one that is no program gives:
+   only a DLL built for the other machine is a matter of bitness. */
+static inline int ondrix_other_machine_(const wchar_t *path)
+{
+    unsigned char head[1024];
+    DWORD got = 0, at;
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    if (!ReadFile(file, head, sizeof head, &got, NULL))
+        got = 0;
+    CloseHandle(file);
+    if (got < 64 || head[0] != 'M' || head[1] != 'Z')
+        return 0;
+    at = head[60] | (DWORD)head[61] << 8 | (DWORD)head[62] << 16 | (DWORD)head[63] << 24;
+    if (at > got || got - at < 24 || head[at] != 'P' || head[at + 1] != 'E' || head[at + 2] || head[at + 3])
+        return 0;
+    return ((head[at + 22] | head[at + 23] << 8) & IMAGE_FILE_DLL) &&
+           (head[at + 4] | head[at + 5] << 8) ==
+               (sizeof(void *) == 8 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64);
+}
+
+static inline int ondrix_load_dll_(const wchar_t *dll, DWORD flags, HMODULE *module, DWORD *error)
+{
+    /* A missing file and a missing dependency both give error 126: look for
+       the file first. */
+    if (!ondrix_is_file_(dll))
+        return ONDRIX_SAY_NOT_FOUND_;
+    *module = LoadLibraryExW(dll, NULL, flags);
+    if (!*module) {
+        *error = GetLastError();
+        if (*error != ERROR_BAD_EXE_FORMAT)
+            return ONDRIX_SAY_REFUSED_;
+        return ondrix_other_machine_(dll) ? ONDRIX_SAY_BITNESS_ : ONDRIX_SAY_DAMAGED_;
+    }
+    /* The exports are found by the name ONDRIX.dll: it must be this module. */
+    if (GetModuleHandleW(L"ONDRIX.dll") != *module) {
+        FreeLibrary(*module);
+        *module = NULL;
+        return ONDRIX_SAY_NOT_BOUND_;
+    }
+    return -1;
+}
+
+static inline HMODULE OndrixLoadW(const wchar_t *folder, wchar_t *message, size_t messageSize)
+{
+    wchar_t name[ONDRIX_PATH_], dll[ONDRIX_PATH_], found[ONDRIX_PATH_], number[12];
+    DWORD flags = ondrix_search_flags_(), error = 0;
+    HMODULE module = NULL;
+    int say = ondrix_folder_(folder, name);
+
+    if (say < 0)
+        say = ondrix_dll_path_(name, dll);
+    if (say < 0)
+        say = ondrix_loaded_(L"ONDRIX.dll", dll, found, &module);
+    if (say < 0 && !module)
+        say = ondrix_pcap_(flags, found, &error);
+    if (say < 0 && !module)
+        say = ondrix_load_dll_(dll, flags, &module, &error);
+    ondrix_say_(message, messageSize, say,
+                say <= ONDRIX_SAY_RELATIVE_   ? folder
+                : say <= ONDRIX_SAY_NO_NPCAP_ ? found
+                                              : name,
+                say == ONDRIX_SAY_OTHER_ONDRIX_ ? dll : ondrix_number_(error, number));
     return module;
+}
+
+/* The wide message in the ANSI code page, cut to fit by whole characters
+   under any code page (double-byte or UTF-8): each character is converted on
+   its own. */
+static inline void ondrix_to_ansi_(const wchar_t *wide, char *message, size_t messageSize)
+{
+    size_t used = 0, i = 0, room;
+    int step, got;
+
+    while (wide[i] && used + 1 < messageSize) {
+        step = wide[i] >= 0xD800 && wide[i] < 0xDC00 && wide[i + 1] >= 0xDC00 && wide[i + 1] < 0xE000 ? 2 : 1;
+        /* A character takes at most 4 bytes. */
+        room = messageSize - 1 - used;
+        got = WideCharToMultiByte(CP_ACP, 0, wide + i, step, message + used, room > 8 ? 8 : (int)room, NULL,
+                                  NULL);
+        if (got <= 0)
+            break;
+        used += (size_t)got;
+        i += (size_t)step;
+    }
+    message[used] = 0;
 }
 
 static inline HMODULE OndrixLoad(const char *folder, char *message, size_t messageSize)
 {
     wchar_t wideFolder[1024], wideMessage[1536];
-    char ansi[4096];
     HMODULE module;
     int got;
-    size_t i = 0;
 
     if (folder && !MultiByteToWideChar(CP_ACP, 0, folder, -1, wideFolder, 1024)) {
         /* Too long to be a folder anyway: its start gives the same answer. */
@@ -501,22 +761,8 @@ static inline HMODULE OndrixLoad(const char *folder, char *message, size_t messa
         wideFolder[got > 0 ? got : 0] = 0;
     }
     module = OndrixLoadW(folder ? wideFolder : NULL, wideMessage, sizeof wideMessage / sizeof wideMessage[0]);
-    if (message && messageSize > 0) {
-        if (!WideCharToMultiByte(CP_ACP, 0, wideMessage, -1, ansi, (int)sizeof ansi, NULL, NULL))
-            ansi[0] = 0;
-        /* Cut to fit, never inside a double-byte character. */
-        while (ansi[i] && i + 1 < messageSize) {
-            if (IsDBCSLeadByte((BYTE)ansi[i])) {
-                if (!ansi[i + 1] || i + 2 >= messageSize)
-                    break;
-                message[i] = ansi[i];
-                ++i;
-            }
-            message[i] = ansi[i];
-            ++i;
-        }
-        message[i] = 0;
-    }
+    if (message && messageSize > 0)
+        ondrix_to_ansi_(wideMessage, message, messageSize);
     return module;
 }
 #endif /* _WIN32 */

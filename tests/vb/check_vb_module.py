@@ -11,7 +11,9 @@ ONDRIX functions and helpers with the right number of arguments; no
 LongPtr/PtrSafe/LongLong where VB6 compiles, PtrSafe on every Declare where
 VBA7 does. Each check runs for VB6, 32-bit VBA7 and 64-bit VBA7, with the
 #If branches those take. The Declares of ONDRIX.dll must match the export
-table and the record Types their sizes. .vbp: the files it names exist.
+table and the record Types their sizes. The loader: OxSentence says what
+ondrix.h says, Npcap's folder is tried first, and the older DLL search is
+chosen by ondrix.h's condition. .vbp: the files it names exist.
 
   check_vb_module.py FILE...
   check_vb_module.py --expect-failures DIR LIBRARY.bas
@@ -43,6 +45,8 @@ TYPE_SIZES = {"AdapterInfoRecord": 516, "PacketHeaderRecord": 24, "CaptureStatsR
               "AdapterDetailsRecord": 360, "PacketSummaryRecord": 156}
 CONFIGS = {"VB6": {"win32": -1}, "VBA7 32-bit": {"vba7": -1, "win32": -1},
            "VBA7 64-bit": {"vba7": -1, "win32": -1, "win64": -1}}
+HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "include", "ondrix.h")
+LITERAL = re.compile(r'"((?:[^"]|"")*)"')
 ONDRIX_NAME = re.compile(r"(?i)(ox|ondrix)[a-z0-9_]*$")
 TOKEN = re.compile(r'"(?:[^"]|"")*"|&[HO][0-9A-F]+&?|\d[\w.]*|[A-Za-z_]\w*[$%&!#@]?|:=|<>|<=|>=|\S', re.I)
 MODIFIERS = ("public", "private", "friend", "static", "global")
@@ -231,6 +235,12 @@ class Project:
                 visible = dict(public)
                 visible.update(names[f]["own"])
                 self.check_code(f, lines, visible, label)
+        header = open(HEADER).read()
+        for f in self.files:
+            if f.kind == ".bas":
+                check_sentences(f, header)
+                check_npcap_first(f)
+                check_search_choice(f, header)
 
     def check_project(self, f):
         base = os.path.dirname(f.path)
@@ -453,6 +463,80 @@ class Project:
             if len(args) < least or (most is not None and len(args) > most):
                 want = f"{least}" if least == most else f"{least} to {most}"
                 f.err(f"line {n}: {t} takes {want} argument(s), given {len(args)}")
+
+
+def check_sentences(f, header):
+    """OxSentence's texts are ondrix_sentence_'s, number for number."""
+    table = re.search(r"ondrix_sentence_\(int k\).*?\{(.*?)\};", header, re.S).group(1)
+    want = [""]
+    for m in re.finditer(r'L"((?:[^"\\]|\\.)*)"|,', table):
+        want[-1] += re.sub(r"\\(.)", r"\1", m.group(1) or "")
+        want += [""] if m.group(0) == "," else []
+    consts = {m.group(1).lower(): int(m.group(2))
+              for m in re.finditer(r"Const (\w+) As Long = (-?\d+)", f.text)}
+    body = re.search(r"Function OxSentence\b(.*?)End Function", f.text, re.S)
+    if not body:
+        return
+    got, case = {}, None
+    for _, s in code_lines(body.group(1)):
+        m = re.match(r"Case (\w+)$", s)
+        case = consts.get(m.group(1).lower(), m.group(1)) if m else case
+        if s.startswith("OxSentence ="):
+            got[case] = "".join(t.replace('""', '"') for t in LITERAL.findall(s))
+    for k, text in enumerate(w for w in want if w):
+        if got.get(k) != text:
+            f.err(f"OxSentence({k}) is {got.get(k)!r}, ondrix.h says {text!r}")
+
+
+def check_npcap_first(f):
+    """The first path built for wpcap.dll, with the variable's last value put in, is in Npcap's folder."""
+    values = {}
+    for _, s in f.code:
+        if re.match(r"(?i)((public|private) )?(function|sub) ", s):
+            values = {}
+        for piece in re.split(r"(?i)\bthen\b|\belse\b", s):
+            m = re.search(r'(\w+) & "([^"]*wpcap\.dll)"', piece)
+            if m:
+                if "npcap" not in (values.get(m.group(1).lower(), m.group(1)) + m.group(2)).lower():
+                    f.err("tries the system folder's wpcap.dll before Npcap's")
+                return
+            m = re.match(r"\s*(\w+) = (.+)$", piece)
+            if m:
+                values[m.group(1).lower()] = m.group(2)
+
+
+def older_search(condition, older_if_true, c):
+    """(older search where AddDllDirectory is missing, where it is present) for a C or VB condition; every
+    name but the lookup counts as 0."""
+    start = re.search(r"\w*GetProcAddress\s*\(", condition)
+    if start:
+        condition = condition[:start.start()] + "LOOKUP" + condition[matching(condition, start.end() - 1) + 1:]
+    if c:
+        condition = re.sub(r"!(?!=)\s*(\w+)", r"(not \1)", condition)
+        condition = condition.replace("||", " or ").replace("&&", " and ")
+    else:
+        condition = re.sub(r"(?i)\b(not|and|or)\b", lambda w: w.group(0).lower(), condition)
+        condition = condition.replace("=", "==").replace("<>", "!=")
+    keep = ("not", "and", "or", "LOOKUP")
+    condition = re.sub(r"[A-Za-z_]\w*", lambda w: w.group(0) if w.group(0) in keep else "0", condition)
+    condition = " ".join(condition.split())
+    return tuple(bool(eval(condition, {"__builtins__": {}}, {"LOOKUP": v})) == older_if_true for v in (0, 1))
+
+
+def check_search_choice(f, header):
+    """Where the module takes the older search, it does so where ondrix.h does."""
+    if not re.search(r"(?m)^(?!.*\bConst\b).*\bLOAD_WITH_ALTERED_SEARCH_PATH\b", f.text):
+        return
+    m = re.search(r"if \(([^;{}]*AddDllDirectory[^;{}]*)\)\s*return (\w+)", header)
+    want = older_search(m.group(1), m.group(2) == "LOAD_WITH_ALTERED_SEARCH_PATH", True)
+    lines = [s for _, s in f.code if s]
+    for s, then in zip(lines, lines[1:]):
+        m = re.match(r"(?i)if (.*AddDllDirectory.*) then$", s)
+        if m:
+            if older_search(m.group(1), "LOAD_WITH_ALTERED_SEARCH_PATH" in then, False) != want:
+                f.err("chooses the older search where ondrix.h does not")
+            return
+    f.err("chooses the older search without ondrix.h's test for AddDllDirectory")
 
 
 def check(paths):
