@@ -12,6 +12,10 @@ using namespace ondrix;
 namespace
 {
 
+// No packet counts as delivered after a capture call that returns 0 or -1.
+// Every such path after a packet was taken must call this.
+void forgetDelivered() { state.delivered.length = LibraryState::kNoPacket; }
+
 int takePacket(pcap_pkthdr **header, const u_char **data)
 {
     int r = pcap_next_ex(state.captureHandle, header, data);
@@ -19,7 +23,15 @@ int takePacket(pcap_pkthdr **header, const u_char **data)
     // time-out; a saved file never finds nothing.
     if (r == 0 && state.liveCapture && state.readTimeoutMs >= 0) [[unlikely]]
         r = platform::awaitPacket(state.captureHandle, header, data, state.readTimeoutMs);
-    return r < 0 ? -1 : r;
+    if (r != 1) [[unlikely]] {
+        forgetDelivered();
+        return r < 0 ? -1 : r;
+    }
+    // Two stores: oxDecodePacket reads the packet from the library's own
+    // pointer, whatever the host's array holds.
+    state.delivered.data = *data;
+    state.delivered.length = (*header)->caplen;
+    return 1;
 }
 
 // Converts a second not seen last time. Kept out of line, so that the
@@ -58,6 +70,7 @@ bool hasDescriptor(SAFEARRAY **array)
 {
     if (*array)
         return true;
+    forgetDelivered();
     setError(msg::BufferTooSmall);
     return false;
 }
@@ -107,6 +120,7 @@ extern "C" int32_t ONDRIX_CALL oxCapture(SAFEARRAY **array, PacketHeaderRecord *
     const int32_t mode = state.settings.captureMode;
     if (mode == ModeDisk) {
         if (!state.dumpWriter) { // switched to disk after the capture began
+            forgetDelivered();
             setError(msg::NotReady);
             return -1;
         }
@@ -126,6 +140,7 @@ extern "C" int32_t ONDRIX_CALL oxCapture(SAFEARRAY **array, PacketHeaderRecord *
     } else {
         SAFEARRAY *sa = *array;
         if (sa->rgsabound[0].cElements < h->caplen) {
+            forgetDelivered();
             setError(msg::BufferTooSmall);
             return -1;
         }
@@ -161,6 +176,7 @@ extern "C" int32_t ONDRIX_CALL oxCaptureMemSafe(SAFEARRAY **array)
     SAFEARRAY *sa = *array;
     platform::lockArray(sa);
     if (sa->rgsabound[0].cElements < uint64_t{h->caplen} + 1) {
+        forgetDelivered();
         setError(msg::BufferTooSmall);
         platform::unlockArray(sa);
         return -1;
@@ -173,6 +189,7 @@ extern "C" int32_t ONDRIX_CALL oxCaptureMemSafe(SAFEARRAY **array)
 extern "C" int32_t ONDRIX_CALL oxCaptureDiskSafe(PacketHeaderRecord *header)
 {
     if (!state.captureHandle || !state.dumpWriter) {
+        forgetDelivered();
         setError(msg::NotReady);
         return -1;
     }
