@@ -58,6 +58,8 @@ uint32_t vlanTags(const Reader &in, int32_t type, uint32_t tagOffset, PacketSumm
 
 uint32_t ethernet(const Reader &in, PacketSummaryRecord *r)
 {
+    if (!in.has(0, 14))
+        return 14; // not even a whole header: no frame to describe
     copyMac(in, 0, r->destinationMac);
     copyMac(in, 6, r->sourceMac);
     return vlanTags(in, in.u16(12), 14, r);
@@ -89,12 +91,13 @@ uint32_t loopback(const Reader &in, bool networkOrder, PacketSummaryRecord *r)
     return 4;
 }
 
-// Raw IP links carry no type: the version nibble tells.
+// Raw IP links carry no type: the version nibble tells, unless the link type
+// itself names the version.
 void rawIp(const Reader &in, int32_t only, PacketSummaryRecord *r)
 {
     int32_t version = in.u8(0) >> 4;
     int32_t type = version == 4 ? kIpv4 : version == 6 ? kIpv6 : kNone;
-    r->etherType = only == kNone || only == type ? type : kNone;
+    r->etherType = only == kNone ? type : only;
 }
 
 // The link header: sets the MACs and the EtherType; returns where it ends.
@@ -125,6 +128,10 @@ uint32_t linkLayer(const Reader &in, int32_t linkType, PacketSummaryRecord *r)
         return 0;
     }
 }
+
+// The bytes up to end, the end of an IP datagram as its header declares it:
+// what follows (an Ethernet trailer, padding) is not the datagram's.
+Reader within(const Reader &in, int64_t end) { return {in.data, end < in.size ? uint32_t(end) : in.size}; }
 
 void ports(const Reader &in, uint32_t offset, PacketSummaryRecord *r)
 {
@@ -195,7 +202,7 @@ void ipv4(const Reader &in, uint32_t offset, PacketSummaryRecord *r)
     bool firstFragment = ((h[6] & 0x1F) | h[7]) == 0;
     int64_t payload = ipLength - headerLength;
     if (firstFragment) {
-        transport(in, offset + headerLength, r->protocol, payload, r);
+        transport(within(in, offset + ipLength), offset + headerLength, r->protocol, payload, r);
     } else {
         r->payloadOffset = static_cast<int32_t>(offset + headerLength);
         r->payloadLength = static_cast<int32_t>(payload);
@@ -214,16 +221,18 @@ void ipv6(const Reader &in, uint32_t offset, PacketSummaryRecord *r)
     text::formatIpv6(h + 8, r->sourceAddress);
     text::formatIpv6(h + 24, r->destinationAddress);
     int64_t payload = h[4] << 8 | h[5];
+    // Length 0 is a jumbogram's, or offload's: the datagram is the capture.
+    const Reader datagram = payload ? within(in, offset + 40 + payload) : in;
     int32_t next = h[6];
     uint32_t at = offset + 40;
     bool firstFragment = true;
     while (isIpv6Extension(next)) {
-        int32_t following = in.u8(at);
-        int32_t length = next == 44 ? 8 : (in.u8(at + 1) + 1) * 8;
-        if (following < 0 || length <= 0)
+        int32_t following = datagram.u8(at);
+        int32_t length = next == 44 ? 8 : (datagram.u8(at + 1) + 1) * 8;
+        if (following < 0 || length <= 0 || !datagram.has(at, static_cast<uint32_t>(length)))
             return; // the chain runs past the capture: the protocol is unknown
         if (next == 44)
-            firstFragment = firstFragment && in.u16(at + 2) >> 3 == 0 && in.has(at, 4);
+            firstFragment = firstFragment && datagram.u16(at + 2) >> 3 == 0;
         payload -= length;
         at += static_cast<uint32_t>(length);
         next = following;
@@ -232,7 +241,7 @@ void ipv6(const Reader &in, uint32_t offset, PacketSummaryRecord *r)
     if (payload < 0)
         return;
     if (firstFragment) {
-        transport(in, at, next, payload, r);
+        transport(datagram, at, next, payload, r);
     } else {
         r->payloadOffset = static_cast<int32_t>(at);
         r->payloadLength = static_cast<int32_t>(payload);
