@@ -476,6 +476,12 @@ Public Function OxAdapterDescription(info As AdapterInfoRecord) As String
     OxAdapterDescription = FieldText(info.description)
 End Function
 
+' The source or destination address of a record filled by oxDecodePacket,
+' as text: OxIpText(summary.sourceAddress). "" without IP.
+Public Function OxIpText(address() As Byte) As String
+    OxIpText = FieldText(address)
+End Function
+
 ' Sets a text parameter (ParamDumpFileName, ParamFilter); returns 0 or -1.
 ' An empty text is refused.
 Public Function OxSetText(ByVal code As Long, ByVal text As String) As Long
