@@ -427,15 +427,17 @@ TEST_F(Delivery, DecodeDescribesOnlyAPacketJustDelivered)
 // delivered in exactly its bytes, so that ASan sees any read past the end.
 TEST_F(Delivery, DecodeNeverReadsPastTheCapturedLength)
 {
-    std::vector<unsigned char> f = {1,    2,    3,    4,    5,    6,    7,    8,    9,    10,
-                                    11,   12,   0x88, 0xA8, 0x20, 0x05, 0x81, 0x00, 0x00, 0x07,
-                                    0x86, 0xDD, 0x60, 0,    0,    0,    0,    44,   0,    64};
-    f.resize(f.size() + 32, 0x20);                            // source and destination addresses
-    f.insert(f.end(), {44, 0, 1, 2, 3, 4, 5, 6});             // hop-by-hop, 8 bytes
-    f.insert(f.end(), {6, 0, 0, 1, 0, 0, 0, 9});              // first fragment, more follow
-    f.insert(f.end(), {0, 80, 0x1F, 0x90, 0, 0, 0, 1, 0, 0}); // TCP: ports 80 > 8080
-    f.insert(f.end(), {0, 0, 0x60, 0x12, 0, 0, 0, 0, 0, 0});  // 24-byte header, SYN+ACK
-    f.insert(f.end(), {2, 4, 5, 0xB4, 'd', 'a', 't', 'a'});
+    const unsigned char head[] = {1,    2,    3,    4,    5,    6,    7,    8,    9,    10,
+                                  11,   12,   0x88, 0xA8, 0x20, 0x05, 0x81, 0x00, 0x00, 0x07,
+                                  0x86, 0xDD, 0x60, 0,    0,    0,    0,    44,   0,    64};
+    const unsigned char tail[] = {44, 0,  1,    2,    3,   4,   5,   6,        // hop-by-hop, 8 bytes
+                                  6,  0,  0,    1,    0,   0,   0,   9,        // first fragment, more follow
+                                  0,  80, 0x1F, 0x90, 0,   0,   0,   1,  0, 0, // TCP: ports 80 > 8080
+                                  0,  0,  0x60, 0x12, 0,   0,   0,   0,  0, 0, // 24-byte header, SYN+ACK
+                                  2,  4,  5,    0xB4, 'd', 'a', 't', 'a'};
+    std::vector<unsigned char> f(sizeof head + 32 + sizeof tail, 0x20); // addresses all 0x20
+    std::memcpy(f.data(), head, sizeof head);
+    std::memcpy(f.data() + sizeof head + 32, tail, sizeof tail);
     ByteArray arr(4);
     ASSERT_EQ(begin(ModeAlias), 0);
     PacketSummaryRecord r;
