@@ -28,7 +28,7 @@ namespace
         "       ondrix-bench --generate DIR [--packets N] [--sets 60,mix,sec]  input files only\n"
         "       ondrix-bench --memory [--packets N] [--passes P]               RSS over P captures\n"
         "       ondrix-bench --live ADAPTER --out FILE [--timeout MS] [--buffer BYTES] [--seconds S]\n"
-        "variants: raw raw-memcpy mem alias copy memsafe raw-dump raw-dump-1m disk disksafe tcpdump\n");
+        "variants: raw raw-memcpy mem alias decode copy memsafe raw-dump raw-dump-1m disk disksafe tcpdump\n");
     std::exit(2);
 }
 
@@ -87,6 +87,8 @@ std::vector<Variant> variants(const std::string &set, const std::string &f, cons
          [=] { return capturePass(SourceFile, ModeCopy, f, 1, bench_loop_ox_mem); }},
         {"alias", "oxCapture alias", "raw", Check::Sum,
          [=] { return capturePass(SourceFile, ModeAlias, f, 1, bench_loop_ox_capture); }},
+        {"decode", "oxCapture alias + oxDecodePacket", "alias", Check::Sum,
+         [=] { return capturePass(SourceFile, ModeAlias, f, 1, bench_loop_ox_decode); }},
         {"copy", "oxCapture copy", "raw-memcpy", Check::Sum,
          [=] { return capturePass(SourceFile, ModeCopy, f, 65536, bench_loop_ox_capture); }},
         {"memsafe", "oxCaptureMemSafe", "raw-memcpy", set == "mix" ? Check::Count : Check::Sum,

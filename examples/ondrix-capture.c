@@ -113,86 +113,41 @@ static int set_text(int32_t code, const char *text)
     return r;
 }
 
-/* ---- decoding ---- */
+/* ---- the one-line summary, from oxDecodePacket's record ---- */
 
-static unsigned get16(const unsigned char *p) { return (unsigned)(p[0] << 8 | p[1]); }
-
-static void print_ip4(const unsigned char *a) { printf("%u.%u.%u.%u", a[0], a[1], a[2], a[3]); }
-
-/* RFC 5952 style: the longest run of two or more zero groups becomes "::". */
-static void print_ip6(const unsigned char *a)
+static void print_endpoint(const PacketSummaryRecord *r, const char *address, int32_t port)
 {
-    int best = -1, bestLen = 1, i, j;
-    for (i = 0; i < 8; i = j + 1) {
-        for (j = i; j < 8 && get16(a + 2 * j) == 0; ++j)
-            ;
-        if (j - i > bestLen)
-            best = i, bestLen = j - i;
-    }
-    for (i = 0; i < 8; ++i) {
-        if (i == best) {
-            printf("::");
-            i += bestLen - 1;
-            continue;
-        }
-        printf("%s%x", i && i != best + bestLen ? ":" : "", get16(a + 2 * i));
-    }
+    if (port < 0)
+        printf("%s", address);
+    else
+        printf(r->ipVersion == 6 ? "[%s]:%d" : "%s:%d", address, (int)port);
 }
 
-static void print_transport(unsigned proto, const unsigned char *p, size_t n)
+static void print_summary(const PacketSummaryRecord *r)
 {
-    if ((proto == 6 || proto == 17) && n >= 4)
-        printf(" %s %u > %u", proto == 6 ? "TCP" : "UDP", get16(p), get16(p + 2));
-    else if ((proto == 1 || proto == 58) && n >= 2) {
-        unsigned request = proto == 1 ? 8 : 128, reply = proto == 1 ? 0 : 129;
-        printf(" %s", proto == 1 ? "ICMP" : "ICMPv6");
-        if (p[0] == request || p[0] == reply)
-            printf(" echo %s", p[0] == request ? "request" : "reply");
+    static const char *const flags[] = {"FIN", "SYN", "RST", "PSH", "ACK", "URG", "ECE", "CWR"};
+    int i;
+    if (r->ipVersion == 0) {
+        if (r->etherType >= 0)
+            printf(" ethertype 0x%04x", (unsigned)r->etherType);
         else
-            printf(" type %u code %u", p[0], p[1]);
-    } else
-        printf(" proto %u", proto);
-}
-
-static void decode(const unsigned char *p, size_t n)
-{
-    unsigned type;
-    if (n < 14) {
-        printf(" (short frame)");
+            printf(" link type %d", (int)r->linkType);
         return;
     }
-    type = get16(p + 12);
-    p += 14;
-    n -= 14;
-    if (type == 0x0800 && n >= 20) {
-        size_t ihl = (size_t)(p[0] & 15) * 4;
-        printf(" IPv4 ");
-        print_ip4(p + 12);
-        printf(" > ");
-        print_ip4(p + 16);
-        if (ihl >= 20 && ihl <= n)
-            print_transport(p[9], p + ihl, n - ihl);
-    } else if (type == 0x86DD && n >= 40) {
-        printf(" IPv6 ");
-        print_ip6(p + 8);
-        printf(" > ");
-        print_ip6(p + 24);
-        print_transport(p[6], p + 40, n - 40);
-    } else if (type == 0x0806 && n >= 28) {
-        unsigned op = get16(p + 6);
-        if (op == 2) {
-            printf(" ARP reply ");
-            print_ip4(p + 14);
-            printf(" is-at %02x:%02x:%02x:%02x:%02x:%02x", p[8], p[9], p[10], p[11], p[12], p[13]);
-        } else {
-            printf(" ARP %s ", op == 1 ? "who-has" : "op");
-            print_ip4(p + 24);
-            printf(" tell ");
-            print_ip4(p + 14);
-        }
-    } else {
-        printf(" ethertype 0x%04x", type);
-    }
+    printf(" IPv%d ", (int)r->ipVersion);
+    print_endpoint(r, r->sourceAddress, r->sourcePort);
+    printf(" > ");
+    print_endpoint(r, r->destinationAddress, r->destinationPort);
+    if (r->protocol == 6 || r->protocol == 17)
+        printf(" %s", r->protocol == 6 ? "TCP" : "UDP");
+    else if (r->protocol == 1 || r->protocol == 58)
+        printf(" %s type %d code %d", r->protocol == 1 ? "ICMP" : "ICMPv6", (int)r->icmpType,
+               (int)r->icmpCode);
+    else
+        printf(" proto %d", (int)r->protocol);
+    for (i = 0; i < 8 && r->tcpFlags > 0; ++i)
+        if (r->tcpFlags & (1 << i))
+            printf(" %s", flags[i]);
 }
 
 /* ---- commands ---- */
@@ -279,6 +234,7 @@ static int cmd_capture(const struct options *o)
     SAFEARRAY *sa = make_array(room);
     void *own = sa ? sa->pvData : NULL;
     PacketHeaderRecord h;
+    PacketSummaryRecord summary;
     CaptureStatsRecord stats;
     long packets = 0, timeouts = 0, bytes = 0;
     int mode = ModeCopy, disk = 0, mem = 0, memsafe = 0, status = 0;
@@ -330,7 +286,6 @@ static int cmd_capture(const struct options *o)
 
     while (o->count <= 0 || packets < o->count) {
         int r;
-        const unsigned char *data = NULL;
         if (mem)
             r = oxCaptureMem(&sa, &h);
         else if (memsafe)
@@ -345,18 +300,16 @@ static int cmd_capture(const struct options *o)
             continue;
         }
         ++packets;
-        if (memsafe) { /* no header: the length isn't reported */
-            printf("packet %ld (copied, length not reported)\n", packets);
-            continue;
+        if (memsafe) /* no header: the length isn't reported */
+            printf("packet %ld (copied, length not reported)", packets);
+        else {
+            bytes += h.capturedLength;
+            printf("%02d:%02d:%02d.%06d %5d/%-5d", h.hour, h.minute, h.second, h.microseconds,
+                   h.capturedLength, h.wireLength);
         }
-        bytes += h.capturedLength;
-        printf("%02d:%02d:%02d.%06d %5d/%-5d", h.hour, h.minute, h.second, h.microseconds, h.capturedLength,
-               h.wireLength);
-        data = disk ? NULL : (const unsigned char *)sa->pvData;
-        if (data)
-            decode(data, (size_t)h.capturedLength);
-        else
-            printf(" (to disk)");
+        /* The library decodes the packet it delivered, in every mode. */
+        if (oxDecodePacket(&summary) == 0)
+            print_summary(&summary);
         printf("\n");
     }
     /* The capture library's own counts; a saved file has none. */

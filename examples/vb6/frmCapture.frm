@@ -94,9 +94,9 @@ Attribute VB_Creatable = False
 Attribute VB_PredeclaredId = True
 Attribute VB_Exposed = False
 ' ONDRIX from VB6: lists the adapters, captures with a filter and lists each
-' packet's time, lengths and first bytes. Copy the file x86\ONDRIX.dll into
-' this folder (App.Path), not into an x86 subfolder; the project takes
-' ondrix.bas from the include folder.
+' packet's time, lengths, addresses, ports, protocol and TCP flags. Copy the
+' file x86\ONDRIX.dll into this folder (App.Path), not into an x86
+' subfolder; the project takes ondrix.bas from the include folder.
 Option Explicit
 
 ' Copy mode into a buffer the program owns, sized once for the largest
@@ -104,13 +104,13 @@ Option Explicit
 ' freely, unlike an array that alias delivery points at a packet.
 Private pkt() As Byte
 Private hdr As PacketHeaderRecord
+Private summary As PacketSummaryRecord
 Private stats As CaptureStatsRecord
 Private loaded As Boolean      ' ONDRIX.dll is loaded: oxEnd and OndrixTerminate at the end
 Private capturing As Boolean
 
 Private Const ReadTimeoutMs As Long = 50     ' an idle read returns 0 after this; a packet comes within ms
 Private Const PacketsPerTick As Long = 200   ' then the UI gets its turn
-Private Const BytesShown As Long = 16
 Private Const MaxListed As Long = 2000       ' a ListBox holds at most 32767 lines
 
 Private Sub Form_Load()
@@ -216,22 +216,54 @@ Private Sub tmrPoll_Timer()
     End If
 End Sub
 
-' One line: local time, captured/wire length, the first bytes in hex. The
-' packet's length is hdr.capturedLength; UBound(pkt) + 1 is the buffer's size.
+' One line: local time, captured/wire length, then "src:port > dst:port
+' proto flags" as oxDecodePacket reads them from the packet just taken.
 Private Sub ListPacket()
-    Dim entry As String, i As Long, shown As Long
+    Dim entry As String
     entry = Format$(hdr.hour, "00") & ":" & Format$(hdr.minute, "00") & ":" & Format$(hdr.second, "00") & _
             "." & Format$(hdr.microseconds, "000000") & "  " & _
-            Right$(Space$(5) & CStr(hdr.capturedLength), 5) & "/" & Left$(CStr(hdr.wireLength) & Space$(5), 5) & " "
-    shown = hdr.capturedLength
-    If shown > BytesShown Then shown = BytesShown
-    For i = 0 To shown - 1
-        entry = entry & " " & Right$("0" & Hex$(pkt(i)), 2)
-    Next
+            Right$(Space$(5) & CStr(hdr.capturedLength), 5) & "/" & Left$(CStr(hdr.wireLength) & Space$(5), 5) & "  "
+    If oxDecodePacket(summary) = 0 Then entry = entry & PacketText(summary)
     lstPackets.AddItem entry
     If lstPackets.ListCount > MaxListed Then lstPackets.RemoveItem 0
     lstPackets.TopIndex = lstPackets.ListCount - 1
 End Sub
+
+Private Function PacketText(s As PacketSummaryRecord) As String
+    If s.ipVersion = 0 Then
+        PacketText = "ethertype &H" & Hex$(s.etherType)
+        If s.etherType = -1 Then PacketText = "link type " & s.linkType
+        Exit Function
+    End If
+    PacketText = Endpoint(s.ipVersion, OxText(s.sourceAddress), s.sourcePort) & " > " & _
+                 Endpoint(s.ipVersion, OxText(s.destinationAddress), s.destinationPort) & " "
+    Select Case s.protocol
+    Case 6: PacketText = PacketText & "TCP" & TcpFlagsText(s.tcpFlags)
+    Case 17: PacketText = PacketText & "UDP"
+    Case 1, 58: PacketText = PacketText & IIf(s.protocol = 1, "ICMP", "ICMPv6") & " type " & s.icmpType & " code " & s.icmpCode
+    Case Else: PacketText = PacketText & "proto " & s.protocol
+    End Select
+End Function
+
+' An IPv6 address is bracketed before its port: [2001:db8::1]:443.
+Private Function Endpoint(ByVal ipVersion As Long, ByVal address As String, ByVal port As Long) As String
+    If port < 0 Then
+        Endpoint = address
+    ElseIf ipVersion = 6 Then
+        Endpoint = "[" & address & "]:" & port
+    Else
+        Endpoint = address & ":" & port
+    End If
+End Function
+
+Private Function TcpFlagsText(ByVal flags As Long) As String
+    Dim names As Variant, i As Long
+    If flags < 0 Then Exit Function
+    names = Array("FIN", "SYN", "RST", "PSH", "ACK", "URG", "ECE", "CWR")
+    For i = 0 To 7
+        If flags And 2 ^ i Then TcpFlagsText = TcpFlagsText & " " & names(i)
+    Next
+End Function
 
 Private Sub StopCapture(ByVal why As String)
     tmrPoll.Enabled = False

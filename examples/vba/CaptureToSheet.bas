@@ -10,13 +10,13 @@ Option Explicit
 
 Private Const PacketCount As Long = 100      ' rows to fill
 Private Const TimeLimitSeconds As Long = 30  ' stop after this long even with fewer packets
-Private Const BytesShown As Long = 16        ' first bytes written in hex
 Private Const ReadTimeoutMs As Long = 200    ' an idle read returns 0 after this; a packet comes within ms
 
 ' Copy mode into a buffer the program owns, sized for the largest packet
 ' (the snap length, 65536 bytes); alias mode would need OxRelease.
 Private pkt() As Byte
 Private hdr As PacketHeaderRecord
+Private summary As PacketSummaryRecord
 Private stats As CaptureStatsRecord
 
 ' Loads ONDRIX.dll for this Office's bitness before any other ONDRIX call.
@@ -81,7 +81,7 @@ End Sub
 
 Private Sub CaptureOnChosenAdapter(ByVal count As Long)
     Dim answer As Variant, expression As String, ws As Worksheet, index As Long
-    Dim row As Long, result As Long, started As Single, i As Long, shown As Long, bytesHex As String
+    Dim row As Long, result As Long, started As Single
 
     ' An index, or what the user knows of the adapter: "Wi-Fi", its IPv4
     ' address, its MAC. The suggestion is the adapter with the default gateway.
@@ -122,26 +122,25 @@ Private Sub CaptureOnChosenAdapter(ByVal count As Long)
     End If
 
     Set ws = ThisWorkbook.Worksheets.Add
-    ws.Range("A1:E1").Value = Array("Time", "Microseconds", "Captured", "On the wire", "First bytes")
+    ws.Range("A1:L1").Value = Array("Time", "Microseconds", "Captured", "On the wire", "EtherType", "VLAN", _
+                                    "Source", "Source port", "Destination", "Destination port", "Protocol", "TCP flags")
     ws.Columns("A").NumberFormat = "hh:mm:ss"
     row = 1
     started = Timer
     Do While row <= PacketCount
         result = oxCapture(pkt, hdr)
         If result = 1 Then
-            ' The packet is pkt(0) to pkt(hdr.capturedLength - 1).
-            shown = hdr.capturedLength
-            If shown > BytesShown Then shown = BytesShown
-            bytesHex = ""
-            For i = 0 To shown - 1
-                bytesHex = bytesHex & Right$("0" & Hex$(pkt(i)), 2) & " "
-            Next
             row = row + 1
             ws.Cells(row, 1).Value = TimeSerial(hdr.hour, hdr.minute, hdr.second)
             ws.Cells(row, 2).Value = hdr.microseconds
             ws.Cells(row, 3).Value = hdr.capturedLength
             ws.Cells(row, 4).Value = hdr.wireLength
-            ws.Cells(row, 5).Value = RTrim$(bytesHex)
+            ' The fields of the packet just taken; -1 where it has none.
+            If oxDecodePacket(summary) = 0 Then
+                ws.Range(ws.Cells(row, 5), ws.Cells(row, 12)).Value = Array(summary.etherType, summary.vlanId, _
+                    OxText(summary.sourceAddress), summary.sourcePort, OxText(summary.destinationAddress), _
+                    summary.destinationPort, summary.protocol, summary.tcpFlags)
+            End If
         ElseIf result < 0 Then
             MsgBox "oxCapture failed: " & OxErrorText(), vbExclamation
             Exit Do
@@ -157,6 +156,6 @@ Private Sub CaptureOnChosenAdapter(ByVal count As Long)
                                      ", dropped by the adapter " & stats.interfaceDropped
     End If
     oxEnd
-    ws.Columns("A:E").AutoFit
+    ws.Columns("A:L").AutoFit
     MsgBox (row - 1) & " packet(s) captured.", vbInformation
 End Sub

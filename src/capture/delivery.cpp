@@ -12,6 +12,18 @@ using namespace ondrix;
 namespace
 {
 
+// No packet counts as delivered after a capture call that returns 0 or -1.
+// Every such path after a packet was taken must call this.
+void forgetDelivered() { state.delivered.length = LibraryState::kNoPacket; }
+
+// Two stores: oxDecodePacket reads the packet from the library's own
+// pointer, whatever the host's array holds.
+inline void rememberDelivered(const pcap_pkthdr *header, const u_char *data)
+{
+    state.delivered.data = data;
+    state.delivered.length = header->caplen;
+}
+
 // What follows a read that found no packet: only a live read that found
 // nothing waits, and not with a negative time-out; a saved file never finds
 // nothing. Out of line, so that the path of a packet found stays a compare.
@@ -19,7 +31,12 @@ __attribute__((noinline)) int afterNoPacket(int r, pcap_pkthdr **header, const u
 {
     if (r == 0 && state.liveCapture && state.readTimeoutMs >= 0)
         r = platform::awaitPacket(state.captureHandle, header, data, state.readTimeoutMs);
-    return r < 0 ? -1 : r;
+    if (r != 1) {
+        forgetDelivered();
+        return r < 0 ? -1 : r;
+    }
+    rememberDelivered(*header, *data);
+    return 1;
 }
 
 // Inlined into every delivery: out of line it cost a call of some twenty
@@ -27,8 +44,10 @@ __attribute__((noinline)) int afterNoPacket(int r, pcap_pkthdr **header, const u
 [[gnu::always_inline]] inline int takePacket(pcap_pkthdr **header, const u_char **data)
 {
     int r = pcap_next_ex(state.captureHandle, header, data);
-    if (r == 1) [[likely]]
+    if (r == 1) [[likely]] {
+        rememberDelivered(*header, *data);
         return 1;
+    }
     return afterNoPacket(r, header, data);
 }
 
@@ -68,6 +87,7 @@ bool hasDescriptor(SAFEARRAY **array)
 {
     if (*array)
         return true;
+    forgetDelivered();
     setError(msg::BufferTooSmall);
     return false;
 }
@@ -117,6 +137,7 @@ extern "C" int32_t ONDRIX_CALL oxCapture(SAFEARRAY **array, PacketHeaderRecord *
     const int32_t mode = state.settings.captureMode;
     if (mode == ModeDisk) {
         if (!state.dumpWriter) { // switched to disk after the capture began
+            forgetDelivered();
             setError(msg::NotReady);
             return -1;
         }
@@ -136,6 +157,7 @@ extern "C" int32_t ONDRIX_CALL oxCapture(SAFEARRAY **array, PacketHeaderRecord *
     } else {
         SAFEARRAY *sa = *array;
         if (sa->rgsabound[0].cElements < h->caplen) {
+            forgetDelivered();
             setError(msg::BufferTooSmall);
             return -1;
         }
@@ -171,6 +193,7 @@ extern "C" int32_t ONDRIX_CALL oxCaptureMemSafe(SAFEARRAY **array)
     SAFEARRAY *sa = *array;
     platform::lockArray(sa);
     if (sa->rgsabound[0].cElements < uint64_t{h->caplen} + 1) {
+        forgetDelivered();
         setError(msg::BufferTooSmall);
         platform::unlockArray(sa);
         return -1;
@@ -183,6 +206,7 @@ extern "C" int32_t ONDRIX_CALL oxCaptureMemSafe(SAFEARRAY **array)
 extern "C" int32_t ONDRIX_CALL oxCaptureDiskSafe(PacketHeaderRecord *header)
 {
     if (!state.captureHandle || !state.dumpWriter) {
+        forgetDelivered();
         setError(msg::NotReady);
         return -1;
     }

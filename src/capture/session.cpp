@@ -45,6 +45,7 @@ int applyFilter(const char *text)
 bool closeCapture()
 {
     bool written = true;
+    state.delivered.length = LibraryState::kNoPacket; // its bytes belong to the handle
     if (state.dumpWriter) {
         written = platform::flushDump(state.dumpWriter);
         pcap_dump_close(state.dumpWriter);
@@ -114,6 +115,7 @@ extern "C" int32_t ONDRIX_CALL oxBegin(int32_t timeoutMs)
         closeCapture();
         return -1;
     }
+    state.linkType = pcap_datalink(state.captureHandle);
     state.running = 1;
     return 0;
 }

@@ -1,12 +1,18 @@
 // oxDecodePacket: the common fields of the packet last delivered.
+#include "decode/packet.h"
 #include "frame/errors.h"
 #include "frame/state.h"
 #include "ondrix.h"
 
 using namespace ondrix;
 
-extern "C" int32_t ONDRIX_CALL oxDecodePacket(PacketSummaryRecord *)
+extern "C" int32_t ONDRIX_CALL oxDecodePacket(PacketSummaryRecord *summary)
 {
-    setError(msg::NotReady);
-    return -1;
+    const auto &d = state.delivered;
+    if (d.length == LibraryState::kNoPacket) {
+        setError(msg::NotReady);
+        return -1;
+    }
+    decode::decodePacket(d.data, d.length, state.linkType, summary);
+    return 0;
 }

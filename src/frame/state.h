@@ -36,6 +36,17 @@ struct LibraryState {
     bool liveCapture = false;
     int32_t readTimeoutMs = 0;
 
+    // The capture's pcap link type, read once when it begins.
+    int32_t linkType = -1;
+    // The packet last delivered, for oxDecodePacket: valid until the next
+    // capture call or oxEnd. An empty packet may have no data pointer, so
+    // the length tells: kNoPacket when there is none.
+    static constexpr uint32_t kNoPacket = UINT32_MAX;
+    struct {
+        const uint8_t *data = nullptr;
+        uint32_t length = kNoPacket;
+    } delivered;
+
     char errorText[kErrorTextSize] = {};
 
     // Local clock of the last packet's second: the zone is read once per

@@ -394,3 +394,62 @@ TEST_F(Delivery, LockCountIsBackAfterEveryPath)
     ASSERT_EQ(begin(ModeDisk), 0);
     allPaths();
 }
+
+TEST_F(Delivery, DecodeDescribesOnlyAPacketJustDelivered)
+{
+    PacketSummaryRecord summary, untouched;
+    std::memset(&untouched, 0x5A, sizeof untouched);
+    summary = untouched;
+    ByteArray arr(59);
+    EXPECT_EQ(ox.oxDecodePacket(&summary), -1); // no capture yet
+    EXPECT_EQ(error(), text::NotReady);
+    ASSERT_EQ(begin(ModeCopy), 0);
+    pushFrame(pkt);
+    pushFrame(pkt);
+    EXPECT_EQ(ox.oxCapture(arr.var(), &hdr), -1); // the packet was lost: too short
+    EXPECT_EQ(ox.oxDecodePacket(&summary), -1);
+    EXPECT_EQ(ox.oxCaptureMem(arr.var(), &hdr), 1);
+    EXPECT_EQ(ox.oxDecodePacket(&summary), 0);
+    EXPECT_EQ(summary.linkType, 1);
+    EXPECT_TRUE(same(summary.destinationMac, {pkt.begin(), pkt.begin() + 6}));
+    EXPECT_EQ(ox.oxCapture(arr.var(), &hdr), 0); // time-out
+    summary = untouched;
+    EXPECT_EQ(ox.oxDecodePacket(&summary), -1);
+    pushFrame(pkt);
+    EXPECT_EQ(ox.oxCaptureMem(arr.var(), &hdr), 1);
+    EXPECT_EQ(ox.oxEnd(), 0);
+    EXPECT_EQ(ox.oxDecodePacket(&summary), -1);
+    EXPECT_EQ(error(), text::NotReady);
+    EXPECT_EQ(std::memcmp(&summary, &untouched, sizeof summary), 0);
+}
+
+// Every cut of a tagged IPv6 packet with extension headers and TCP options,
+// delivered in exactly its bytes, so that ASan sees any read past the end.
+TEST_F(Delivery, DecodeNeverReadsPastTheCapturedLength)
+{
+    const unsigned char head[] = {1,    2,    3,    4,    5,    6,    7,    8,    9,    10,
+                                  11,   12,   0x88, 0xA8, 0x20, 0x05, 0x81, 0x00, 0x00, 0x07,
+                                  0x86, 0xDD, 0x60, 0,    0,    0,    0,    44,   0,    64};
+    const unsigned char tail[] = {44, 0,  1,    2,    3,   4,   5,   6,        // hop-by-hop, 8 bytes
+                                  6,  0,  0,    1,    0,   0,   0,   9,        // first fragment, more follow
+                                  0,  80, 0x1F, 0x90, 0,   0,   0,   1,  0, 0, // TCP: ports 80 > 8080
+                                  0,  0,  0x60, 0x12, 0,   0,   0,   0,  0, 0, // 24-byte header, SYN+ACK
+                                  2,  4,  5,    0xB4, 'd', 'a', 't', 'a'};
+    std::vector<unsigned char> f(sizeof head + 32 + sizeof tail, 0x20); // addresses all 0x20
+    std::memcpy(f.data(), head, sizeof head);
+    std::memcpy(f.data() + sizeof head + 32, tail, sizeof tail);
+    ByteArray arr(4);
+    ASSERT_EQ(begin(ModeAlias), 0);
+    PacketSummaryRecord r;
+    for (size_t cut = 0; cut <= f.size(); ++cut) {
+        fake_push_packet(f.data(), static_cast<uint32_t>(cut), static_cast<uint32_t>(f.size()), 5, 0);
+        ASSERT_EQ(ox.oxCapture(arr.var(), &hdr), 1);
+        ASSERT_EQ(ox.oxDecodePacket(&r), 0);
+        EXPECT_EQ(r.ipVersion, cut >= 62 ? 6 : 0);
+        EXPECT_EQ(r.tcpFlags, cut >= 92 ? 0x12 : -1) << cut;
+    }
+    EXPECT_EQ(r.vlanId, 5);
+    EXPECT_EQ(r.destinationPort, 8080);
+    EXPECT_EQ(r.payloadOffset, 102);
+    EXPECT_EQ(r.payloadLength, 4); // 44 declared, less 16 of extensions and 24 of TCP
+}

@@ -92,6 +92,7 @@ struct Fake {
     int wake[2] = {-1, -1}; // the pipe behind pcap_get_selectable_fd
     int readsHungUp = -1;   // reads since the pipe's write end was closed
     pcap_stat stats{};
+    int linkType = 1; // Ethernet
 };
 
 Fake &fake()
@@ -439,6 +440,12 @@ int pcap_sendpacket(pcap_t *, const u_char *data, int size)
     return scriptedReturn("pcap_sendpacket", 0);
 }
 
+int pcap_datalink(pcap_t *)
+{
+    record("pcap_datalink");
+    return fake().linkType;
+}
+
 int pcap_stats(pcap_t *p, pcap_stat *ps)
 {
     if (record("pcap_stats") || p->offline) {
@@ -477,6 +484,7 @@ void fake_reset(void)
     closeWake();
     f.readsHungUp = -1;
     f.stats = pcap_stat{};
+    f.linkType = 1;
 }
 
 int fake_add_adapter(const char *name, const char *description)
@@ -508,6 +516,7 @@ void fake_fail(const char *fn, int nth) { fake().failures[fn].insert(nth); }
 void fake_set_return(const char *fn, int value) { fake().returns[fn] = value; }
 
 void fake_set_error(const char *text) { fake().error = text; }
+void fake_set_linktype(int linkType) { fake().linkType = linkType; }
 
 void fake_push_packet(const unsigned char *data, uint32_t caplen, uint32_t len, uint32_t sec, uint32_t usec)
 {

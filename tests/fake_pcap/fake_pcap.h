@@ -39,6 +39,8 @@ FAKE_API void fake_fail(const char *fn, int nth);
 FAKE_API void fake_set_return(const char *fn, int value);
 /* The text pcap_geterr returns and failing calls write into their error buffer. */
 FAKE_API void fake_set_error(const char *text);
+/* What pcap_datalink answers: 1, Ethernet, until set. */
+FAKE_API void fake_set_linktype(int linkType);
 
 /* Queues a packet for pcap_next_ex. */
 FAKE_API void fake_push_packet(const unsigned char *data, uint32_t caplen, uint32_t len, uint32_t sec,

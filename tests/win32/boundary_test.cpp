@@ -131,6 +131,10 @@ class Exports : public LibraryTest
         EXPECT_EQ(arr.data()[6], 1);
         EXPECT_EQ(call(byOrdinal, "oxCaptureMem", {arg(alias.var()), arg(&hdr)}), 1);
         EXPECT_EQ(alias.count(), 61u);
+        PacketSummaryRecord summary{};
+        EXPECT_EQ(call(byOrdinal, "oxDecodePacket", {arg(&summary)}), 0);
+        EXPECT_EQ(summary.etherType, 0x0800);
+        EXPECT_EQ(summary.sourceMac[5], 6);
         EXPECT_EQ(call(byOrdinal, "oxCaptureMemSafe", {arg(arr.var())}), 1);
         EXPECT_EQ(call(byOrdinal, "oxSendPacket", {arg(arr.var())}), 0);
         EXPECT_EQ(fake_sent(0, nullptr, 0), 100);

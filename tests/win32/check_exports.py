@@ -46,7 +46,7 @@ WINPCAP_413 = {
     "pcap_findalldevs", "pcap_freealldevs", "pcap_open_live", "pcap_open_offline", "pcap_setbuff",
     "pcap_compile", "pcap_setfilter", "pcap_freecode", "pcap_geterr", "pcap_next_ex", "pcap_dump_open",
     "pcap_dump", "pcap_dump_flush", "pcap_dump_close", "pcap_sendpacket", "pcap_close", "pcap_stats",
-    "pcap_setmintocopy",
+    "pcap_setmintocopy", "pcap_datalink",
 }
 ALLOWED_IMPORTS = {"wpcap.dll", "oleaut32.dll", "kernel32.dll", "msvcrt.dll"}
 NAMED_STRINGS = ("FileDescription", "ProductName", "CompanyName", "LegalCopyright")

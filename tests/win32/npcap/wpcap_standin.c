@@ -80,4 +80,5 @@ int pcap_dump_flush(pcap_dumper_t *p) { return -1; }
 void pcap_dump_close(pcap_dumper_t *p) {}
 int pcap_sendpacket(pcap_t *p, const u_char *buf, int size) { return -1; }
 int pcap_stats(pcap_t *p, struct pcap_stat *ps) { return -1; }
+int pcap_datalink(pcap_t *p) { return 1; }
 void pcap_close(pcap_t *p) {}
