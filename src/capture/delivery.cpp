@@ -14,14 +14,14 @@ namespace
 
 // No packet counts as delivered after a capture call that returns 0 or -1.
 // Every such path after a packet was taken must call this.
-void forgetDelivered() { state.delivered.length = LibraryState::kNoPacket; }
+void forgetDelivered() { state.delivered.header = nullptr; }
 
 // Two stores: oxDecodePacket reads the packet from the library's own
 // pointer, whatever the host's array holds.
 inline void rememberDelivered(const pcap_pkthdr *header, const u_char *data)
 {
+    state.delivered.header = header;
     state.delivered.data = data;
-    state.delivered.length = header->caplen;
 }
 
 // What follows a read that found no packet: only a live read that found
@@ -59,7 +59,6 @@ __attribute__((noinline)) void convertClock(uint32_t seconds)
     int32_t hour = 0, minute = 0, second = 0;
     if (!platform::localClock(seconds, &hour, &minute, &second))
         hour = minute = second = 0;
-    c.valid = true;
     c.seconds = seconds;
     c.hour = hour;
     c.minute = minute;
@@ -71,7 +70,7 @@ inline void fillHeader(PacketHeaderRecord *record, const pcap_pkthdr *h)
     // Of a wider seconds field only the low 32 bits count, read as unsigned.
     uint32_t seconds = static_cast<uint32_t>(h->ts.tv_sec);
     const auto &c = state.clock;
-    if (!c.valid || c.seconds != seconds) [[unlikely]]
+    if (c.seconds != seconds) [[unlikely]]
         convertClock(seconds);
     record->capturedLength = static_cast<int32_t>(h->caplen);
     record->wireLength = static_cast<int32_t>(h->len);

@@ -45,7 +45,7 @@ int applyFilter(const char *text)
 bool closeCapture()
 {
     bool written = true;
-    state.delivered.length = LibraryState::kNoPacket; // its bytes belong to the handle
+    state.delivered.header = nullptr; // its bytes belong to the handle
     if (state.dumpWriter) {
         written = platform::flushDump(state.dumpWriter);
         pcap_dump_close(state.dumpWriter);

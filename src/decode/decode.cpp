@@ -9,10 +9,10 @@ using namespace ondrix;
 extern "C" int32_t ONDRIX_CALL oxDecodePacket(PacketSummaryRecord *summary)
 {
     const auto &d = state.delivered;
-    if (d.length == LibraryState::kNoPacket) {
+    if (!d.header) {
         setError(msg::NotReady);
         return -1;
     }
-    decode::decodePacket(d.data, d.length, state.linkType, summary);
+    decode::decodePacket(d.data, d.header->caplen, state.linkType, summary);
     return 0;
 }

@@ -39,21 +39,23 @@ struct LibraryState {
     // The capture's pcap link type, read once when it begins.
     int32_t linkType = -1;
     // The packet last delivered, for oxDecodePacket: valid until the next
-    // capture call or oxEnd. An empty packet may have no data pointer, so
-    // the length tells: kNoPacket when there is none.
-    static constexpr uint32_t kNoPacket = UINT32_MAX;
+    // capture call or oxEnd, as pcap keeps its header and bytes that long;
+    // none when header is null. Only pointers are stored: storing the length
+    // would make every delivery read pcap's header again after it.
     struct {
+        const pcap_pkthdr *header = nullptr;
         const uint8_t *data = nullptr;
-        uint32_t length = kNoPacket;
     } delivered;
 
     char errorText[kErrorTextSize] = {};
 
     // Local clock of the last packet's second: the zone is read once per
     // process, so the same second always gives the same clock.
+    // Seconds are kept wider than a timestamp's 32 bits, so that "none yet"
+    // needs no flag of its own and the check stays one compare.
+    static constexpr uint64_t kNoSecond = UINT64_MAX;
     struct {
-        bool valid = false;
-        uint32_t seconds = 0;
+        uint64_t seconds = kNoSecond;
         int32_t hour = 0, minute = 0, second = 0;
     } clock;
 };
