@@ -68,6 +68,7 @@ char *pcap_geterr(pcap_t *p) { return p->errbuf; }
 int pcap_sendpacket(pcap_t *, const u_char *, int) { return 0; }
 void pcap_close(pcap_t *) {}
 int pcap_stats(pcap_t *, pcap_stat *ps) { return *ps = pcap_stat{}, 0; }
+int pcap_datalink(pcap_t *) { return DLT_EN10MB; }
 
 int pcap_next_ex(pcap_t *, pcap_pkthdr **header, const u_char **data)
 {
