@@ -2,6 +2,7 @@
 #include <climits>
 #include <cstring>
 
+#include "capture/dump_file.h"
 #include "frame/errors.h"
 #include "frame/state.h"
 #include "ondrix.h"
@@ -12,14 +13,28 @@ using namespace ondrix;
 namespace
 {
 
-int takePacket(pcap_pkthdr **header, const u_char **data)
+// A live read that fails says why; the end of a saved file (-2) does not.
+__attribute__((noinline)) int readFailed(int r)
+{
+    if (r == -1 && state.liveCapture)
+        setErrorText(pcap_geterr(state.captureHandle));
+    return -1;
+}
+
+// A read for the dump file writes out what the writer holds before it waits.
+template <bool ToDisk = false> int takePacket(pcap_pkthdr **header, const u_char **data)
 {
     int r = pcap_next_ex(state.captureHandle, header, data);
+    if constexpr (ToDisk)
+        if (r == 0 && !dumpFile::writeOut()) [[unlikely]]
+            return -1;
     // Only a live read that found nothing waits, and not with a negative
     // time-out; a saved file never finds nothing.
     if (r == 0 && state.liveCapture && state.readTimeoutMs >= 0) [[unlikely]]
         r = platform::awaitPacket(state.captureHandle, header, data, state.readTimeoutMs);
-    return r < 0 ? -1 : r;
+    if (r < 0) [[unlikely]]
+        return readFailed(r);
+    return r;
 }
 
 // Converts a second not seen last time. Kept out of line, so that the
@@ -93,9 +108,21 @@ void copyInto(SAFEARRAY *sa, const u_char *data, uint32_t length)
     platform::unlockArray(sa);
 }
 
-void dumpPacket(const pcap_pkthdr *h, const u_char *data)
+// Disk mode: a packet in the second of the last write-out is only appended;
+// the first of another second, and every packet of a rotating capture, go
+// out of line.
+int32_t deliverToDisk(PacketHeaderRecord *header)
 {
+    pcap_pkthdr *h;
+    const u_char *data;
+    int r = takePacket<true>(&h, &data);
+    if (r <= 0)
+        return r;
+    fillHeader(header, h);
+    if (int64_t{static_cast<uint32_t>(h->ts.tv_sec)} != state.dumpFile.checkSecond) [[unlikely]]
+        return dumpFile::appendSlow(h, data);
     pcap_dump(reinterpret_cast<u_char *>(state.dumpWriter), h, data);
+    return 1;
 }
 
 } // namespace
@@ -110,18 +137,17 @@ extern "C" int32_t ONDRIX_CALL oxCapture(SAFEARRAY **array, PacketHeaderRecord *
             setError(msg::NotReady);
             return -1;
         }
-    } else if (!hasDescriptor(array)) {
-        return -1;
+        return deliverToDisk(header);
     }
+    if (!hasDescriptor(array))
+        return -1;
     pcap_pkthdr *h;
     const u_char *data;
     int r = takePacket(&h, &data);
     if (r <= 0)
         return r;
     fillHeader(header, h);
-    if (mode == ModeDisk) {
-        dumpPacket(h, data);
-    } else if (mode == ModeAlias) {
+    if (mode == ModeAlias) {
         pointAt(*array, data, h->caplen);
     } else {
         SAFEARRAY *sa = *array;
@@ -176,14 +202,7 @@ extern "C" int32_t ONDRIX_CALL oxCaptureDiskSafe(PacketHeaderRecord *header)
         setError(msg::NotReady);
         return -1;
     }
-    pcap_pkthdr *h;
-    const u_char *data;
-    int r = takePacket(&h, &data);
-    if (r <= 0)
-        return r;
-    fillHeader(header, h);
-    dumpPacket(h, data);
-    return 1;
+    return deliverToDisk(header);
 }
 
 extern "C" int32_t ONDRIX_CALL oxSendPacket(SAFEARRAY **array)

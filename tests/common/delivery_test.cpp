@@ -2,6 +2,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -141,7 +144,82 @@ TEST_F(Delivery, DiskModeAppendsToTheDump)
     ASSERT_EQ(fake_dumped(0, buf, sizeof buf), 60);
     EXPECT_TRUE(same(buf, pkt));
     EXPECT_EQ(fake_dumped(1, buf, sizeof buf), 20);
-    EXPECT_EQ(fake_calls("pcap_dump_flush"), 0) << "never flushed per packet";
+    EXPECT_EQ(fake_calls("pcap_dump_flush"), 1) << "written out for the new second, not per packet";
+}
+
+// The dump goes out when a packet's second differs from the last write-out's,
+// and before a read that found nothing waits. A failed write-out is reported
+// at once, the capture goes on, and its end reports the loss again.
+TEST_F(Delivery, DiskModeWritesOutEachSecondAndBeforeWaiting)
+{
+    ASSERT_EQ(begin(ModeDisk), 0);
+    std::string flushes;
+    for (uint32_t sec : {5u, 5u, 6u, 6u}) {
+        pushFrame(pkt, sec);
+        ASSERT_EQ(ox.oxCaptureDiskSafe(&hdr), 1);
+        flushes += std::to_string(fake_calls("pcap_dump_flush"));
+    }
+    EXPECT_EQ(flushes, "1122");
+    std::string log(fake_call_log(nullptr, 0) + 1, '\0');
+    const size_t before = log.size() - 1;
+    EXPECT_EQ(ox.oxCaptureDiskSafe(&hdr), 0);
+    log.resize(fake_call_log(nullptr, 0) + 1);
+    fake_call_log(log.data(), static_cast<int>(log.size()));
+    EXPECT_EQ(log.find(",pcap_next_ex,pcap_dump_flush,", before), before) << log.substr(before);
+    fake_set_return("pcap_dump_flush", -1);
+    EXPECT_EQ(ox.oxCaptureDiskSafe(&hdr), -1) << "a read that finds nothing";
+    EXPECT_EQ(error(), text::DumpWriteFailed);
+    ox.oxSetCurrentAdapter(99);
+    pushFrame(pkt, 7);
+    EXPECT_EQ(ox.oxCaptureDiskSafe(&hdr), -1) << "a new second";
+    EXPECT_EQ(error(), text::DumpWriteFailed);
+    fake_set_return("pcap_dump_flush", 0);
+    pushFrame(pkt, 8);
+    EXPECT_EQ(ox.oxCaptureDiskSafe(&hdr), 1);
+    EXPECT_EQ(ox.oxEnd(), -1);
+}
+
+// Rotation by size and by time: a file takes what fits, a packet larger than
+// the limit goes alone, numbers go on above an earlier capture's files, only
+// this capture's newest files are kept, and a file that can't be made fails
+// the call and is tried again by the next.
+TEST_F(Delivery, RotatingDumpFiles)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = "rotation-test";
+    fs::remove_all(dir);
+    fs::create_directory(dir);
+    std::ofstream(dir / "cap_00006.pcap").put('x'); // an earlier capture's
+    std::ofstream(dir / "CAP_00007.pcap").put('x');
+    fake_create_files();
+    ASSERT_EQ(setText(ParamDumpFileName, (dir / "cap.pcap").string()), 0);
+    ASSERT_EQ(setInt(ParamDumpFileSize, 24 + 2 * (16 + 60)), 0);
+    ASSERT_EQ(setInt(ParamDumpFileSeconds, 10), 0);
+    ASSERT_EQ(setInt(ParamDumpFileCount, 3), 0);
+    ASSERT_EQ(begin(ModeDisk), 0);
+    const struct {
+        size_t size;
+        uint32_t sec;
+        int result, file;
+    } steps[] = {{300, 5, 1, 8},  {60, 5, 1, 9},    {60, 6, 1, 9},  {60, 6, 1, 10},
+                 {60, 16, 1, 11}, {60, 30, -1, 12}, {60, 30, 1, 12}};
+    for (const auto &step : steps) {
+        if (step.result < 0)
+            fake_fail("pcap_dump_open", fake_calls("pcap_dump_open") + 1);
+        pushFrame(frame(step.size), step.sec);
+        EXPECT_EQ(ox.oxCaptureDiskSafe(&hdr), step.result) << step.file;
+        char name[32];
+        std::snprintf(name, sizeof name, "cap_%05d.pcap", step.file);
+        EXPECT_EQ(strArg("pcap_dump_open"), (dir / name).string()) << "the file made last";
+    }
+    EXPECT_EQ(error(), "fake pcap error");
+    ASSERT_EQ(ox.oxEnd(), 0);
+    std::set<std::string> left;
+    for (const auto &entry : fs::directory_iterator(dir))
+        left.insert(entry.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"cap_00006.pcap", "CAP_00007.pcap", "cap_00010.pcap",
+                                           "cap_00011.pcap", "cap_00012.pcap"}));
+    fs::remove_all(dir);
 }
 
 TEST_F(Delivery, DiskNeedsADumpWriter)
@@ -175,11 +253,37 @@ TEST_F(Delivery, TimeOutErrorAndEndOfFile)
     EXPECT_EQ(ox.oxCapture(arr.var(), &hdr), 0);
     EXPECT_EQ(ox.oxCaptureMemSafe(arr.var()), 0);
     EXPECT_EQ(ox.oxCaptureMem(arr.var(), &hdr), -1);
+    EXPECT_EQ(error(), "fake pcap error") << "a failed live read says why";
+    ox.oxSetCurrentAdapter(99);
     EXPECT_EQ(ox.oxCapture(arr.var(), &hdr), -1);
     EXPECT_EQ(hdr.capturedLength, -7) << "nothing written";
     EXPECT_EQ(arr.data()[0], 0xEE);
     EXPECT_EQ(arr.count(), 100u);
-    EXPECT_EQ(error(), text::BadAdapterId) << "read failures leave the text alone";
+    EXPECT_EQ(error(), text::BadAdapterId) << "the end of a file leaves the text alone";
+}
+
+// A read that fails while it waits ends at once with the library's text, at a
+// time-out and without one. Three wake-ups (POSIX): the first read, the
+// failing one, and one for the packet a read that missed the failure takes.
+TEST_F(Delivery, ReadErrorWhileWaiting)
+{
+    fake_selectable();
+    ASSERT_EQ(setInt(ParamCaptureMode, ModeCopy), 0);
+    ByteArray arr(100);
+    for (int32_t timeout : {1000, 0}) {
+        ASSERT_EQ(beginLive(timeout), 0);
+        fake_set_error("The interface disappeared");
+        fake_push_result(0);
+        fake_push_result(-1);
+        pushFrame(pkt);
+        for (int i = 0; i < 3; ++i)
+            fake_wake();
+        EXPECT_EQ(ox.oxCapture(arr.var(), &hdr), -1) << timeout;
+        EXPECT_EQ(error(), "The interface disappeared");
+        fake_reset();
+        fake_selectable();
+        ASSERT_EQ(ox.oxEnd(), 0);
+    }
 }
 
 // A read keeps the host's time-out whatever the capture library's: a packet

@@ -82,6 +82,7 @@ struct Fake {
     int programs = 0;
     std::vector<std::vector<u_char>> dumped, sent;
     int delayMs = 0;
+    bool createFiles = false;
     int wake[2] = {-1, -1}; // the pipe behind pcap_get_selectable_fd
     int readsHungUp = -1;   // reads since the pipe's write end was closed
     pcap_stat stats{};
@@ -338,9 +339,11 @@ char *pcap_geterr(pcap_t *p)
 
 int pcap_next_ex(pcap_t *p, pcap_pkthdr **header, const u_char **data)
 {
-    if (record("pcap_next_ex"))
-        return -1;
     Fake &f = fake();
+    if (record("pcap_next_ex")) {
+        p->error = f.error;
+        return -1;
+    }
 #ifndef _WIN32
     char woken;
     if (f.wake[0] >= 0)
@@ -355,6 +358,8 @@ int pcap_next_ex(pcap_t *p, pcap_pkthdr **header, const u_char **data)
         return p->offline ? -2 : 0;
     Packet pk = std::move(f.packets.front());
     f.packets.pop_front();
+    if (pk.result == -1)
+        p->error = f.error;
     if (pk.result != 1)
         return pk.result;
     p->header = pk.header;
@@ -364,10 +369,15 @@ int pcap_next_ex(pcap_t *p, pcap_pkthdr **header, const u_char **data)
     return 1;
 }
 
-pcap_dumper_t *pcap_dump_open(pcap_t *, const char *name)
+pcap_dumper_t *pcap_dump_open(pcap_t *p, const char *name)
 {
-    if (record("pcap_dump_open", {}, name))
+    FILE *made = nullptr;
+    if (record("pcap_dump_open", {}, name) || (fake().createFiles && !(made = std::fopen(name, "wb")))) {
+        p->error = fake().error;
         return nullptr;
+    }
+    if (made)
+        std::fclose(made);
     auto *d = new pcap_dumper;
 #ifndef _WIN32
     d->file = std::fopen("/dev/null", "wb");
@@ -446,6 +456,7 @@ void fake_reset(void)
         delete dev;
     f.freedAdapters.clear();
     f.delayMs = 0;
+    f.createFiles = false;
     closeWake();
     f.readsHungUp = -1;
     f.stats = pcap_stat{};
@@ -488,6 +499,8 @@ void fake_push_packet(const unsigned char *data, uint32_t caplen, uint32_t len, 
 void fake_push_result(int result) { fake().packets.push_back(Packet{result, {}, {}, {}}); }
 
 void fake_delay_next(int ms) { fake().delayMs = ms; }
+
+void fake_create_files(void) { fake().createFiles = true; }
 
 void fake_selectable(void)
 {
