@@ -6,6 +6,7 @@
  *   ondrix-capture list
  *   ondrix-capture capture (-i INDEX | -r FILE) [-f FILTER] [-c COUNT] [-t MS]
  *                  [-T TIMEOUTS] [-m copy|alias|disk|mem|memsafe] [-w OUT] [-s SNAPLEN] [-P]
+ *                  [--rotate-size BYTES] [--rotate-seconds S] [--files N]
  *   ondrix-capture send -i INDEX [-n TIMES] HEXFRAME
  *
  * On Windows the exports are delay-loaded (mingw: an import library made with
@@ -211,6 +212,7 @@ struct options {
     const char *file, *filter, *out, *mode;
     long count, max_timeouts, times;
     int32_t timeout, snaplen;
+    int32_t rotate_size, rotate_seconds, files; /* disk mode: OUT_00001.ext, ... */
     int no_promisc;
     const char *hex;
 };
@@ -220,7 +222,8 @@ static int usage(void)
     fprintf(stderr, "usage: ondrix-capture list\n"
                     "       ondrix-capture capture (-i INDEX | -r FILE) [-f FILTER] [-c COUNT] [-t MS]\n"
                     "                      [-T TIMEOUTS] [-m copy|alias|disk|mem|memsafe] [-w OUT]\n"
-                    "                      [-s SNAPLEN] [-P]\n"
+                    "                      [-s SNAPLEN] [-P] [--rotate-size BYTES] [--rotate-seconds S]\n"
+                    "                      [--files N]\n"
                     "       ondrix-capture send -i INDEX [-n TIMES] HEXFRAME\n");
     return 2;
 }
@@ -281,6 +284,12 @@ static int cmd_capture(const struct options *o)
     }
     if (o->no_promisc)
         set_int(ParamPromiscuous, 0);
+    /* 0 turns rotation off; the three are always set, so none is left from before. */
+    if (set_int(ParamDumpFileSize, o->rotate_size) != 0 ||
+        set_int(ParamDumpFileSeconds, o->rotate_seconds) != 0 || set_int(ParamDumpFileCount, o->files) != 0) {
+        fprintf(stderr, "--rotate-size, --rotate-seconds and --files take 0 or more\n");
+        return 2;
+    }
     if (o->filter && set_text(ParamFilter, o->filter) != 0) {
         fprintf(stderr, "filter too long\n");
         return 2;
@@ -299,8 +308,11 @@ static int cmd_capture(const struct options *o)
             r = oxCaptureMemSafe(&sa);
         else
             r = oxCapture(&sa, &h);
-        if (r < 0)
-            break; /* end of the file, or a read error */
+        if (r < 0) { /* the end of the file, or a failure that says why */
+            if (!o->file)
+                status = fail("capture");
+            break;
+        }
         if (r == 0) {
             if (++timeouts >= o->max_timeouts && o->max_timeouts > 0)
                 break;
@@ -427,6 +439,12 @@ int main(int argc, char **argv)
             o.times = atol(argv[++i]);
         else if (strcmp(a, "-P") == 0)
             o.no_promisc = 1;
+        else if (strcmp(a, "--rotate-size") == 0 && v)
+            o.rotate_size = atoi(argv[++i]);
+        else if (strcmp(a, "--rotate-seconds") == 0 && v)
+            o.rotate_seconds = atoi(argv[++i]);
+        else if (strcmp(a, "--files") == 0 && v)
+            o.files = atoi(argv[++i]);
         else if (a[0] != '-' && !o.hex)
             o.hex = a;
         else

@@ -152,7 +152,8 @@ TEST_F(Delivery, DiskModeAppendsToTheDump)
 // at once, the capture goes on, and its end reports the loss again.
 TEST_F(Delivery, DiskModeWritesOutEachSecondAndBeforeWaiting)
 {
-    ASSERT_EQ(begin(ModeDisk), 0);
+    ASSERT_EQ(setInt(ParamCaptureMode, ModeDisk), 0);
+    ASSERT_EQ(beginLive(50), 0);
     std::string flushes;
     for (uint32_t sec : {5u, 5u, 6u, 6u}) {
         pushFrame(pkt, sec);
