@@ -102,8 +102,10 @@ bool due(const pcap_pkthdr *header)
         return false;
     if (d.sizeLimit > 0 && d.bytes + kRecordHeader + header->caplen > static_cast<uint64_t>(d.sizeLimit))
         return true;
-    const auto age = static_cast<int32_t>(static_cast<uint32_t>(header->ts.tv_sec) - d.firstSecond);
-    return d.secondsLimit > 0 && age >= d.secondsLimit;
+    const int64_t age =
+        int64_t{static_cast<int32_t>(static_cast<uint32_t>(header->ts.tv_sec) - d.firstSecond)} * 1000000 +
+        (static_cast<int32_t>(header->ts.tv_usec) - d.firstMicroseconds);
+    return d.secondsLimit > 0 && age >= int64_t{d.secondsLimit} * 1000000;
 }
 
 pcap_dumper_t *openFile(uint32_t number)
@@ -126,6 +128,7 @@ void account(const pcap_pkthdr *header)
     if (!d.hasPacket) {
         d.hasPacket = true;
         d.firstSecond = static_cast<uint32_t>(header->ts.tv_sec);
+        d.firstMicroseconds = static_cast<int32_t>(header->ts.tv_usec);
     }
     d.bytes += kRecordHeader + header->caplen;
 }

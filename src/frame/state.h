@@ -40,7 +40,8 @@ struct DumpFileState {
     uint32_t firstNumber = 0, number = 0;
     uint64_t bytes = 0; // the current file's size, its header included
     bool hasPacket = false;
-    uint32_t firstSecond = 0; // of the current file's first packet
+    uint32_t firstSecond = 0; // the current file's first packet's time
+    int32_t firstMicroseconds = 0;
 };
 
 struct LibraryState {

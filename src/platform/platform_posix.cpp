@@ -165,8 +165,10 @@ int awaitPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, int32
         const int r = pcap_next_ex(handle, header, data);
         // The socket also wakes for what libpcap then drops (the outgoing
         // copy of a frame on loopback, a packet its own filter refuses): such
-        // a read waits on for the rest of its time-out. An error state is
-        // left to the host's next call rather than spun on here.
+        // a read waits on for the rest of its time-out. An error state (the
+        // adapter removed) ends the wait with that read's result: libpcap's
+        // failure with its reason, or nothing, which is left to the host's
+        // next call rather than spun on here.
         if (r != 0 || p.revents != POLLIN)
             return r;
     }

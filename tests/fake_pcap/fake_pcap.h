@@ -47,8 +47,6 @@ FAKE_API void fake_push_result(int result);
 /* The next packet queued arrives ms after it is queued: until then reads
    find nothing. */
 FAKE_API void fake_delay_next(int ms);
-/* pcap_dump_open creates the named file (empty), or fails when it can't. */
-FAKE_API void fake_create_files(void);
 /* POSIX: gives live handles a selectable descriptor, one end of a pipe, of
    which each pcap_next_ex takes a byte; fake_wake writes one, fake_hang_up
    closes the other end (after 100 more reads pcap_next_ex fails). No-ops on

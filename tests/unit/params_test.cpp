@@ -166,16 +166,6 @@ TEST_F(Params, CaptureSource)
     expectRefused(ParamCaptureSource, Variant::str("1002"));
 }
 
-TEST_F(Params, RotationLimitsAreNumbersOfZeroOrMore)
-{
-    for (int32_t code : {ParamDumpFileSize, ParamDumpFileSeconds, ParamDumpFileCount}) {
-        EXPECT_EQ(ox.oxSetParam(code, Variant::i2(7).get()), 0) << code;
-        EXPECT_EQ(setInt(code, 0), 0) << "0 is off";
-        expectRefused(code, Variant::i4(-1));
-        expectRefused(code, Variant::str("100"));
-    }
-}
-
 TEST_F(Params, IgnoredCodesSucceedAndChangeNothing)
 {
     std::string before = snapshot();
