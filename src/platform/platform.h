@@ -1,7 +1,8 @@
 // The narrow layer through which the logic reaches the platform: string
 // allocation, array lock and unlock, code-page conversion, local time, and
-// the parts of opening and reading a live capture that differ between the
-// Windows pcap port and libpcap.
+// the parts of opening and reading a live capture and of writing its dump
+// that differ between the Windows pcap port and libpcap, and the folder
+// listing and file deletion that dump-file rotation needs.
 #pragma once
 
 #include <cstdint>

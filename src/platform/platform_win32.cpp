@@ -1,5 +1,5 @@
-// Windows: oleaut32, the ANSI code page, msvcrt's local time and the
-// WinPcap-style driver buffer.
+// Windows: oleaut32, the ANSI code page, msvcrt's local time, the
+// WinPcap-style driver buffer, and kernel32's ANSI file calls for rotation.
 #include <cstring>
 #include <ctime>
 
