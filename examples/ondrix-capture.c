@@ -6,6 +6,7 @@
  *   ondrix-capture list
  *   ondrix-capture capture (-i INDEX | --adapter TEXT | -r FILE) [-f FILTER] [-c COUNT]
  *                  [-t MS] [-T TIMEOUTS] [-m copy|alias|disk|mem|memsafe] [-w OUT] [-s SNAPLEN] [-P]
+ *                  [--rotate-size BYTES] [--rotate-seconds S] [--files N]
  *   ondrix-capture send (-i INDEX | --adapter TEXT) [-n TIMES] HEXFRAME
  *
  * --adapter takes what the user knows of an adapter: the name the system
@@ -198,6 +199,7 @@ struct options {
     const char *adapter, *file, *filter, *out, *mode;
     long count, max_timeouts, times;
     int32_t timeout, snaplen;
+    int32_t rotate_size, rotate_seconds, files; /* disk mode: OUT_00001.ext, ... */
     int no_promisc;
     const char *hex;
 };
@@ -208,7 +210,8 @@ static int usage(void)
             "usage: ondrix-capture list\n"
             "       ondrix-capture capture (-i INDEX | --adapter TEXT | -r FILE) [-f FILTER]\n"
             "                      [-c COUNT] [-t MS] [-T TIMEOUTS] [-m copy|alias|disk|mem|memsafe]\n"
-            "                      [-w OUT] [-s SNAPLEN] [-P]\n"
+            "                      [-w OUT] [-s SNAPLEN] [-P] [--rotate-size BYTES]\n"
+            "                      [--rotate-seconds S] [--files N]\n"
             "       ondrix-capture send (-i INDEX | --adapter TEXT) [-n TIMES] HEXFRAME\n"
             "--adapter TEXT: the adapter's name (\"Ethernet\"), description, pcap name,\n"
             "                IP address or MAC address\n");
@@ -275,6 +278,12 @@ static int cmd_capture(const struct options *o)
     }
     if (o->no_promisc)
         set_int(ParamPromiscuous, 0);
+    /* 0 turns rotation off; the three are always set, so none is left from before. */
+    if (set_int(ParamDumpFileSize, o->rotate_size) != 0 ||
+        set_int(ParamDumpFileSeconds, o->rotate_seconds) != 0 || set_int(ParamDumpFileCount, o->files) != 0) {
+        fprintf(stderr, "--rotate-size, --rotate-seconds and --files take 0 or more\n");
+        return 2;
+    }
     if (o->filter && set_text(ParamFilter, o->filter) != 0) {
         fprintf(stderr, "filter too long\n");
         return 2;
@@ -292,8 +301,11 @@ static int cmd_capture(const struct options *o)
             r = oxCaptureMemSafe(&sa);
         else
             r = oxCapture(&sa, &h);
-        if (r < 0)
-            break; /* end of the file, or a read error */
+        if (r < 0) { /* the end of the file, or a failure that says why */
+            if (!o->file)
+                status = fail("capture");
+            break;
+        }
         if (r == 0) {
             if (++timeouts >= o->max_timeouts && o->max_timeouts > 0)
                 break;
@@ -444,6 +456,12 @@ int main(int argc, char **argv)
             o.times = atol(argv[++i]);
         else if (strcmp(a, "-P") == 0)
             o.no_promisc = 1;
+        else if (strcmp(a, "--rotate-size") == 0 && v)
+            o.rotate_size = atoi(argv[++i]);
+        else if (strcmp(a, "--rotate-seconds") == 0 && v)
+            o.rotate_seconds = atoi(argv[++i]);
+        else if (strcmp(a, "--files") == 0 && v)
+            o.files = atoi(argv[++i]);
         else if (a[0] != '-' && !o.hex)
             o.hex = a;
         else

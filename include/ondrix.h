@@ -234,7 +234,11 @@ ONDRIX_STATIC_ASSERT(offsetof(PacketSummaryRecord, sourceMac) == 52, "sourceMac 
 ONDRIX_STATIC_ASSERT(offsetof(PacketSummaryRecord, destinationAddress) == 110, "destinationAddress offset");
 ONDRIX_STATIC_ASSERT(sizeof(PacketSummaryRecord) == 156, "PacketSummaryRecord size");
 
-/* Codes for oxSetParam. Codes 3, 4, 5, 7 and 11 and above are accepted and ignored. */
+/* Codes for oxSetParam. Codes 3, 4, 5, 7, 11 to 19 and 23 and above are
+   accepted and ignored. Rotation is on when ParamDumpFileSize or
+   ParamDumpFileSeconds is non-zero at oxBegin: the dump files are then named
+   <name>_00001<extension>, _00002 and so on, a capture starting one above the
+   highest number already there. */
 enum ParamCode {
     ParamSnapLength = 0,       /* 1 to 65536 */
     ParamPromiscuous = 1,      /* 0 or 1 */
@@ -242,7 +246,10 @@ enum ParamCode {
     ParamKernelBufferSize = 6, /* driver buffer bytes; 0 or less keeps the default */
     ParamCaptureMode = 8,      /* ModeDisk, ModeAlias or ModeCopy */
     ParamFilter = 9,           /* non-empty text in the pcap filter language */
-    ParamCaptureSource = 10    /* SourceLive or SourceFile */
+    ParamCaptureSource = 10,   /* SourceLive or SourceFile */
+    ParamDumpFileSize = 20,    /* a new dump file before one would pass this many bytes; 0 off */
+    ParamDumpFileSeconds = 21, /* a new dump file for a packet this many seconds after its first; 0 off */
+    ParamDumpFileCount = 22    /* while rotating, keep this capture's newest this-many files; 0 all */
 };
 
 /* How oxCapture delivers a packet. */

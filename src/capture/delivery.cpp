@@ -2,6 +2,7 @@
 #include <climits>
 #include <cstring>
 
+#include "capture/dump_file.h"
 #include "frame/errors.h"
 #include "frame/state.h"
 #include "ondrix.h"
@@ -24,16 +25,31 @@ inline void rememberDelivered(const pcap_pkthdr *header, const u_char *data)
     state.delivered.data = data;
 }
 
-// What follows a read that found no packet: only a live read that found
-// nothing waits, and not with a negative time-out; a saved file never finds
+// A live read that fails says why; the end of a saved file (-2) does not.
+int readFailed(int r)
+{
+    if (r == -1 && state.liveCapture)
+        setErrorText(pcap_geterr(state.captureHandle));
+    return -1;
+}
+
+// What follows a read that found no packet: a read for the dump file writes
+// out what the writer holds first; only a live read that found nothing
+// waits, and not with a negative time-out; a saved file never finds
 // nothing. Out of line, so that the path of a packet found stays a compare.
+template <bool ToDisk>
 __attribute__((noinline)) int afterNoPacket(int r, pcap_pkthdr **header, const u_char **data)
 {
+    if constexpr (ToDisk)
+        if (r == 0 && !dumpFile::writeOut()) {
+            forgetDelivered();
+            return -1;
+        }
     if (r == 0 && state.liveCapture && state.readTimeoutMs >= 0)
         r = platform::awaitPacket(state.captureHandle, header, data, state.readTimeoutMs);
     if (r != 1) {
         forgetDelivered();
-        return r < 0 ? -1 : r;
+        return r < 0 ? readFailed(r) : r;
     }
     rememberDelivered(*header, *data);
     return 1;
@@ -41,6 +57,7 @@ __attribute__((noinline)) int afterNoPacket(int r, pcap_pkthdr **header, const u
 
 // Inlined into every delivery: out of line it cost a call of some twenty
 // instructions a packet, which the compiler's own judgement (-O2) left there.
+template <bool ToDisk = false>
 [[gnu::always_inline]] inline int takePacket(pcap_pkthdr **header, const u_char **data)
 {
     int r = pcap_next_ex(state.captureHandle, header, data);
@@ -48,7 +65,7 @@ __attribute__((noinline)) int afterNoPacket(int r, pcap_pkthdr **header, const u
         rememberDelivered(*header, *data);
         return 1;
     }
-    return afterNoPacket(r, header, data);
+    return afterNoPacket<ToDisk>(r, header, data);
 }
 
 // Converts a second not seen last time. Kept out of line, so that the
@@ -122,9 +139,25 @@ void copyInto(SAFEARRAY *sa, const u_char *data, uint32_t length)
     platform::unlockArray(sa);
 }
 
-void dumpPacket(const pcap_pkthdr *h, const u_char *data)
+// Disk mode: a packet in the second of the last write-out is only appended;
+// the first of another second, and every packet of a rotating capture, go
+// out of line.
+int32_t deliverToDisk(PacketHeaderRecord *header)
 {
+    pcap_pkthdr *h;
+    const u_char *data;
+    int r = takePacket<true>(&h, &data);
+    if (r <= 0)
+        return r;
+    fillHeader(header, h);
+    if (int64_t{static_cast<uint32_t>(h->ts.tv_sec)} != state.dumpFile.checkSecond) [[unlikely]] {
+        const int32_t r = dumpFile::appendSlow(h, data);
+        if (r < 0)
+            forgetDelivered();
+        return r;
+    }
     pcap_dump(reinterpret_cast<u_char *>(state.dumpWriter), h, data);
+    return 1;
 }
 
 } // namespace
@@ -140,18 +173,17 @@ extern "C" int32_t ONDRIX_CALL oxCapture(SAFEARRAY **array, PacketHeaderRecord *
             setError(msg::NotReady);
             return -1;
         }
-    } else if (!hasDescriptor(array)) {
-        return -1;
+        return deliverToDisk(header);
     }
+    if (!hasDescriptor(array))
+        return -1;
     pcap_pkthdr *h;
     const u_char *data;
     int r = takePacket(&h, &data);
     if (r <= 0)
         return r;
     fillHeader(header, h);
-    if (mode == ModeDisk) {
-        dumpPacket(h, data);
-    } else if (mode == ModeAlias) {
+    if (mode == ModeAlias) {
         pointAt(*array, data, h->caplen);
     } else {
         SAFEARRAY *sa = *array;
@@ -209,14 +241,7 @@ extern "C" int32_t ONDRIX_CALL oxCaptureDiskSafe(PacketHeaderRecord *header)
         setError(msg::NotReady);
         return -1;
     }
-    pcap_pkthdr *h;
-    const u_char *data;
-    int r = takePacket(&h, &data);
-    if (r <= 0)
-        return r;
-    fillHeader(header, h);
-    dumpPacket(h, data);
-    return 1;
+    return deliverToDisk(header);
 }
 
 extern "C" int32_t ONDRIX_CALL oxSendPacket(SAFEARRAY **array)
@@ -225,8 +250,11 @@ extern "C" int32_t ONDRIX_CALL oxSendPacket(SAFEARRAY **array)
         setError(msg::NotReady);
         return -1;
     }
-    if (!hasDescriptor(array))
+    // Not a capture call: the packet last delivered stays so.
+    if (!*array) {
+        setError(msg::BufferTooSmall);
         return -1;
+    }
     const SAFEARRAY *sa = *array;
     uint32_t count = sa->rgsabound[0].cElements;
     if (count > INT_MAX)

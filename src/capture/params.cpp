@@ -1,4 +1,5 @@
 // oxSetParam: validates one setting and stores it. Never writes ErrorText.
+#include <cstdint>
 #include <cstring>
 
 #include "frame/state.h"
@@ -54,6 +55,16 @@ void chooseMode(uint32_t value)
         state.settings.captureMode = 1;
 }
 
+// The rotation limits: numbers of 0 (off) or more. A text reads as
+// 0xFFFFFFFF, so it is refused as a negative number is.
+bool storeLimit(int32_t &field, uint32_t value)
+{
+    if (value > INT32_MAX)
+        return false;
+    field = static_cast<int32_t>(value);
+    return true;
+}
+
 } // namespace
 
 extern "C" int32_t ONDRIX_CALL oxSetParam(int32_t rawCode, const VARIANT *value)
@@ -90,6 +101,12 @@ extern "C" int32_t ONDRIX_CALL oxSetParam(int32_t rawCode, const VARIANT *value)
             return -1;
         s.captureSource = static_cast<int32_t>(v.number);
         return 0;
+    case ParamDumpFileSize:
+        return storeLimit(s.dumpFileSize, v.number) ? 0 : -1;
+    case ParamDumpFileSeconds:
+        return storeLimit(s.dumpFileSeconds, v.number) ? 0 : -1;
+    case ParamDumpFileCount:
+        return storeLimit(s.dumpFileCount, v.number) ? 0 : -1;
     default:
         return 0;
     }

@@ -2,6 +2,7 @@
 // the capture's counters, oxGetStats.
 #include <cstring>
 
+#include "capture/dump_file.h"
 #include "frame/errors.h"
 #include "frame/state.h"
 #include "ondrix.h"
@@ -41,16 +42,11 @@ int applyFilter(const char *text)
     return installed < 0 ? -1 : 0;
 }
 
-// Closes whatever is open; false when buffered dump data could not be written.
+// Closes whatever is open; false when dump data could not be written.
 bool closeCapture()
 {
-    bool written = true;
     state.delivered.header = nullptr; // its bytes belong to the handle
-    if (state.dumpWriter) {
-        written = platform::flushDump(state.dumpWriter);
-        pcap_dump_close(state.dumpWriter);
-        state.dumpWriter = nullptr;
-    }
+    const bool written = dumpFile::close();
     if (state.captureHandle) {
         pcap_close(state.captureHandle);
         state.captureHandle = nullptr;
@@ -75,8 +71,7 @@ int openLive(int32_t timeoutMs)
     if (bufferRefused)
         setError(msg::KernelBufferFailed); // not fatal: the driver keeps its default
     if (s.captureMode == ModeDisk) {
-        state.dumpWriter = platform::openDump(state.captureHandle, s.dumpFileName);
-        if (!state.dumpWriter) {
+        if (!dumpFile::open()) {
             setError(msg::DumpOpenFailed);
             closeCapture();
             return -1;

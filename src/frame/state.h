@@ -19,6 +19,29 @@ struct CaptureSettings {
     int32_t captureMode = 8;
     int32_t captureSource = 1001;
     char filterText[kTextSize] = "";
+    // Dump-file rotation: a file's size limit in bytes, its time span in
+    // seconds, and how many of a capture's files are kept; 0 is off.
+    int32_t dumpFileSize = 0;
+    int32_t dumpFileSeconds = 0;
+    int32_t dumpFileCount = 0;
+};
+
+// The open dump file: when it was last written out, and where a rotating
+// capture stands. Set by oxBegin from the settings of that moment.
+struct DumpFileState {
+    // What each disk delivery compares its packet's second with: the second
+    // of the last write-out, or -1, which no second matches, while rotating.
+    int64_t checkSecond = -1;
+    int64_t writtenOutSecond = -1;
+    bool lost = false; // a write-out failed during this capture
+    bool rotating = false;
+    int32_t sizeLimit = 0, secondsLimit = 0, countLimit = 0;
+    char name[kTextSize] = ""; // the name the numbers go into
+    uint32_t firstNumber = 0, number = 0;
+    uint64_t bytes = 0; // the current file's size, its header included
+    bool hasPacket = false;
+    uint32_t firstSecond = 0; // the current file's first packet's time
+    int32_t firstMicroseconds = 0;
 };
 
 struct LibraryState {
@@ -31,6 +54,7 @@ struct LibraryState {
 
     pcap_t *captureHandle = nullptr;
     pcap_dumper_t *dumpWriter = nullptr;
+    DumpFileState dumpFile;
     int32_t running = 0;
     // How the open capture is read: live adapters honour the read time-out.
     bool liveCapture = false;

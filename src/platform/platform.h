@@ -1,7 +1,8 @@
 // The narrow layer through which the logic reaches the platform: string
 // allocation, array lock and unlock, code-page conversion, local time, and
-// the parts of opening and reading a live capture that differ between the
-// Windows pcap port and libpcap.
+// the parts of opening and reading a live capture and of writing its dump
+// that differ between the Windows pcap port and libpcap, and the folder
+// listing and file deletion that dump-file rotation needs.
 #pragma once
 
 #include <cstdint>
@@ -56,9 +57,21 @@ int setDriverBuffer(pcap_t *handle, int32_t bytes);
 int awaitPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, int32_t readTimeoutMs);
 
 // Creates the dump file for an open capture (pcap_dump_open's semantics).
+// The writer in state.dumpWriter may still be open: a rotation closes it
+// once the next file is there, before it writes into that one.
 pcap_dumper_t *openDump(pcap_t *handle, const char *fileName);
 
-// Writes out what the dump writer still buffers; false when data was lost.
+// Writes out what the dump writer still buffers; false when data was lost
+// since the last call.
 bool flushDump(pcap_dumper_t *dumper);
+
+// Where the file's own name begins in a path, after its folder.
+const char *fileNamePart(const char *path);
+// Calls found(name, context) for each entry of a folder, given as a path
+// that ends in a separator, or "" for the current folder. A folder that
+// can't be read has no entries.
+void listFolder(const char *folder, void (*found)(const char *name, void *context), void *context);
+// Deletes a file; false when it could not.
+bool deleteFile(const char *path);
 
 } // namespace ondrix::platform

@@ -1,9 +1,12 @@
 // POSIX stand-ins for the Windows operations, over libpcap and glibc.
+#include <dirent.h>
 #include <iconv.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "platform/platform.h"
@@ -162,8 +165,10 @@ int awaitPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, int32
         const int r = pcap_next_ex(handle, header, data);
         // The socket also wakes for what libpcap then drops (the outgoing
         // copy of a frame on loopback, a packet its own filter refuses): such
-        // a read waits on for the rest of its time-out. An error state is
-        // left to the host's next call rather than spun on here.
+        // a read waits on for the rest of its time-out. An error state (the
+        // adapter removed) ends the wait with that read's result: libpcap's
+        // failure with its reason, or nothing, which is left to the host's
+        // next call rather than spun on here.
         if (r != 0 || p.revents != POLLIN)
             return r;
     }
@@ -175,14 +180,16 @@ pcap_dumper_t *openDump(pcap_t *handle, const char *fileName)
     // 50 or so small packets, half the cost of a disk capture. The file is
     // still made by pcap_dump_open ("-" is stdout, the file is replaced, the
     // header is written); its header is then written out and the stream given
-    // a 1 MiB buffer, which glibc allows once the stream is flushed. Never freed: only one dump writer is
-    // open at a time, and a host that exits without oxEnd still has the buffer flushed by exit().
+    // a 1 MiB buffer, which glibc allows once the stream is flushed. A
+    // rotation opens the next file while the writer it replaces is open, but
+    // writes that one out and closes it before anything goes into the next,
+    // so the two can share the buffer. Never freed: a host that exits without
+    // oxEnd still has it flushed by exit().
     static char buffer[1 << 20];
-    const bool bufferFree = state.dumpWriter == nullptr;
     pcap_dumper_t *dumper = pcap_dump_open(handle, fileName);
     FILE *file = dumper ? pcap_dump_file(dumper) : nullptr;
-    // A failed header write leaves the stream's error flag set for oxEnd to report.
-    if (file && file != stdout && bufferFree && std::fflush(file) == 0)
+    // A failed header write leaves the stream's error flag set for the next write-out to report.
+    if (file && file != stdout && std::fflush(file) == 0)
         std::setvbuf(file, buffer, _IOFBF, sizeof buffer);
     return dumper;
 }
@@ -190,7 +197,31 @@ pcap_dumper_t *openDump(pcap_t *handle, const char *fileName)
 bool flushDump(pcap_dumper_t *dumper)
 {
     // An earlier buffered write may have failed although this flush succeeds.
-    return pcap_dump_flush(dumper) == 0 && !ferror(pcap_dump_file(dumper));
+    // Each loss is reported once, so that a later write-out that loses
+    // nothing succeeds.
+    const bool flushed = pcap_dump_flush(dumper) == 0;
+    FILE *file = pcap_dump_file(dumper);
+    const bool written = flushed && !ferror(file);
+    clearerr(file);
+    return written;
 }
+
+const char *fileNamePart(const char *path)
+{
+    const char *slash = std::strrchr(path, '/');
+    return slash ? slash + 1 : path;
+}
+
+void listFolder(const char *folder, void (*found)(const char *name, void *context), void *context)
+{
+    DIR *dir = opendir(folder[0] ? folder : ".");
+    if (!dir)
+        return;
+    while (const dirent *entry = readdir(dir))
+        found(entry->d_name, context);
+    closedir(dir);
+}
+
+bool deleteFile(const char *path) { return unlink(path) == 0; }
 
 } // namespace ondrix::platform

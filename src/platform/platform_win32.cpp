@@ -1,5 +1,6 @@
-// Windows: oleaut32, the ANSI code page, msvcrt's local time and the
-// WinPcap-style driver buffer.
+// Windows: oleaut32, the ANSI code page, msvcrt's local time, the
+// WinPcap-style driver buffer, and kernel32's ANSI file calls for rotation.
+#include <cstring>
 #include <ctime>
 
 #include "platform/platform.h"
@@ -83,5 +84,39 @@ pcap_dumper_t *openDump(pcap_t *handle, const char *fileName) { return pcap_dump
 
 // The dump's FILE belongs to wpcap's C runtime, so only its own flush is asked.
 bool flushDump(pcap_dumper_t *dumper) { return pcap_dump_flush(dumper) == 0; }
+
+const char *fileNamePart(const char *path)
+{
+    // In a double-byte code page a separator's byte can also be the second
+    // byte of a character.
+    const char *part = path;
+    for (const char *p = path; *p; ++p) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1])
+            ++p;
+        else if (*p == '\\' || *p == '/' || *p == ':')
+            part = p + 1;
+    }
+    return part;
+}
+
+void listFolder(const char *folder, void (*found)(const char *name, void *context), void *context)
+{
+    char pattern[MAX_PATH + 2];
+    const size_t length = std::strlen(folder);
+    if (length + 2 > sizeof pattern)
+        return;
+    std::memcpy(pattern, folder, length);
+    std::memcpy(pattern + length, "*", 2);
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(pattern, &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do
+        found(entry.cFileName, context);
+    while (FindNextFileA(search, &entry));
+    FindClose(search);
+}
+
+bool deleteFile(const char *path) { return DeleteFileA(path) != 0; }
 
 } // namespace ondrix::platform

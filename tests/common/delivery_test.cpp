@@ -2,6 +2,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -125,7 +127,9 @@ TEST_F(Delivery, CaptureMemSafeNeedsOneMore)
     EXPECT_EQ(arr.locks(), 0u);
 }
 
-TEST_F(Delivery, DiskModeAppendsToTheDump)
+// The dump is written out for a packet in a new second and when a read finds
+// nothing waiting; a failed write-out fails its call, and the capture goes on.
+TEST_F(Delivery, DiskModeAppendsToTheDumpAndWritesItOut)
 {
     ASSERT_EQ(begin(ModeDisk), 0);
     ByteArray arr(4, 0xEE);
@@ -141,7 +145,52 @@ TEST_F(Delivery, DiskModeAppendsToTheDump)
     ASSERT_EQ(fake_dumped(0, buf, sizeof buf), 60);
     EXPECT_TRUE(same(buf, pkt));
     EXPECT_EQ(fake_dumped(1, buf, sizeof buf), 20);
-    EXPECT_EQ(fake_calls("pcap_dump_flush"), 0) << "never flushed per packet";
+    EXPECT_EQ(fake_calls("pcap_dump_flush"), 1) << "for the new second, not per packet";
+    EXPECT_EQ(ox.oxCaptureDiskSafe(&hdr), 0);
+    EXPECT_EQ(fake_calls("pcap_dump_flush"), 2);
+    fake_set_return("pcap_dump_flush", -1);
+    pushFrame(pkt, 6);
+    EXPECT_EQ(ox.oxCaptureDiskSafe(&hdr), -1) << "a packet in a new second";
+    EXPECT_EQ(ox.oxCaptureDiskSafe(&hdr), -1) << "nothing waiting";
+    EXPECT_EQ(error(), text::DumpWriteFailed);
+    fake_set_return("pcap_dump_flush", 0);
+    pushFrame(pkt, 6);
+    EXPECT_EQ(ox.oxCaptureDiskSafe(&hdr), 1);
+    EXPECT_EQ(ox.oxEnd(), -1) << "the loss is reported again";
+}
+
+// Rotation: a file takes what fits, a larger packet goes alone, a file holds at
+// most 10 s, numbers go on above an earlier capture's files (in any case), only
+// this capture's newest 3 are kept, a file that can't be made is tried again.
+TEST_F(Delivery, RotatingDumpFiles)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = "rotation-test";
+    fs::remove_all(dir);
+    fs::create_directory(dir);
+    std::ofstream(dir / "cap_00006.pcap").put('x');
+    std::ofstream(dir / "CAP_00007.pcap").put('x');
+    EXPECT_EQ(setInt(ParamDumpFileCount, -1) & setText(ParamDumpFileSize, "1"), -1) << "numbers of 0 or more";
+    ASSERT_EQ(setText(ParamDumpFileName, (dir / "cap.pcap").string()) |
+                  setInt(ParamDumpFileSize, 24 + 2 * 76) | setInt(ParamDumpFileSeconds, 10) |
+                  setInt(ParamDumpFileCount, 3) | begin(ModeDisk),
+              0);
+    // Packet size, second and result; they go to files 8, 9, 9, 10, 11, -, 12.
+    const int steps[][3] = {{300, 5, 1}, {60, 5, 1},   {60, 6, 1}, {60, 6, 1},
+                            {60, 16, 1}, {60, 30, -1}, {60, 30, 1}};
+    for (const auto &step : steps) {
+        std::ofstream(strArg("pcap_dump_open")); // as pcap_dump_open makes it
+        if (step[2] < 0)
+            fake_fail("pcap_dump_open", fake_calls("pcap_dump_open") + 1);
+        pushFrame(frame(step[0]), step[1]);
+        EXPECT_EQ(ox.oxCaptureDiskSafe(&hdr), step[2]) << step[0] << " bytes at " << step[1];
+    }
+    EXPECT_EQ(error(), "fake pcap error");
+    ASSERT_EQ(ox.oxEnd(), 0);
+    EXPECT_FALSE(fs::exists(dir / "cap_00009.pcap")) << "not among the newest 3";
+    for (const char *kept : {"cap_00006.pcap", "CAP_00007.pcap", "cap_00010.pcap", "cap_00012.pcap"})
+        EXPECT_TRUE(fs::exists(dir / kept)) << kept;
+    fs::remove_all(dir);
 }
 
 TEST_F(Delivery, DiskNeedsADumpWriter)
@@ -175,11 +224,13 @@ TEST_F(Delivery, TimeOutErrorAndEndOfFile)
     EXPECT_EQ(ox.oxCapture(arr.var(), &hdr), 0);
     EXPECT_EQ(ox.oxCaptureMemSafe(arr.var()), 0);
     EXPECT_EQ(ox.oxCaptureMem(arr.var(), &hdr), -1);
+    EXPECT_EQ(error(), "fake pcap error") << "a failed live read says why";
+    ox.oxSetCurrentAdapter(99);
     EXPECT_EQ(ox.oxCapture(arr.var(), &hdr), -1);
     EXPECT_EQ(hdr.capturedLength, -7) << "nothing written";
     EXPECT_EQ(arr.data()[0], 0xEE);
     EXPECT_EQ(arr.count(), 100u);
-    EXPECT_EQ(error(), text::BadAdapterId) << "read failures leave the text alone";
+    EXPECT_EQ(error(), text::BadAdapterId) << "the end of a file leaves the text alone";
 }
 
 // A read keeps the host's time-out whatever the capture library's: a packet
@@ -211,6 +262,17 @@ TEST_F(Delivery, ReadsKeepTheHostsTimeOut)
         EXPECT_EQ(ox.oxCapture(arr.var(), &hdr), 1) << timeout;
         arrival.join();
         EXPECT_LT(since(start), 550) << "a packet 300 ms into a read with time-out " << timeout;
+        // A read that fails while it waits ends, saying why. Wake-ups for the
+        // first read, the failing one, and a packet a read missing it takes.
+        fake_push_result(0);
+        fake_push_result(-1);
+        pushFrame(pkt);
+        for (int i = 0; i < 3; ++i)
+            fake_wake();
+        EXPECT_EQ(ox.oxCapture(arr.var(), &hdr), -1) << timeout;
+        EXPECT_EQ(error(), "fake pcap error");
+        fake_reset();
+        fake_selectable();
         ASSERT_EQ(ox.oxEnd(), 0);
     }
     ASSERT_EQ(beginLive(1000), 0);

@@ -367,9 +367,11 @@ char *pcap_geterr(pcap_t *p)
 
 int pcap_next_ex(pcap_t *p, pcap_pkthdr **header, const u_char **data)
 {
-    if (record("pcap_next_ex"))
-        return -1;
     Fake &f = fake();
+    if (record("pcap_next_ex")) {
+        p->error = f.error;
+        return -1;
+    }
 #ifndef _WIN32
     char woken;
     if (f.wake[0] >= 0)
@@ -384,6 +386,8 @@ int pcap_next_ex(pcap_t *p, pcap_pkthdr **header, const u_char **data)
         return p->offline ? -2 : 0;
     Packet pk = std::move(f.packets.front());
     f.packets.pop_front();
+    if (pk.result == -1)
+        p->error = f.error;
     if (pk.result != 1)
         return pk.result;
     p->header = pk.header;
@@ -393,10 +397,12 @@ int pcap_next_ex(pcap_t *p, pcap_pkthdr **header, const u_char **data)
     return 1;
 }
 
-pcap_dumper_t *pcap_dump_open(pcap_t *, const char *name)
+pcap_dumper_t *pcap_dump_open(pcap_t *p, const char *name)
 {
-    if (record("pcap_dump_open", {}, name))
+    if (record("pcap_dump_open", {}, name)) {
+        p->error = fake().error;
         return nullptr;
+    }
     auto *d = new pcap_dumper;
 #ifndef _WIN32
     d->file = std::fopen("/dev/null", "wb");

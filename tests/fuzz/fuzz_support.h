@@ -68,6 +68,7 @@ inline void checkSettings(const ondrix::CaptureSettings &s)
     FUZZ_CHECK(terminated(s.dumpFileName, sizeof s.dumpFileName));
     FUZZ_CHECK(s.dumpFileName[0] != '\0');
     FUZZ_CHECK(terminated(s.filterText, sizeof s.filterText));
+    FUZZ_CHECK(s.dumpFileSize >= 0 && s.dumpFileSeconds >= 0 && s.dumpFileCount >= 0);
 }
 
 } // namespace fuzz
