@@ -2,6 +2,7 @@
 // What a layer can't see stays at its "none" value.
 #include "decode/packet.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "decode/address_text.h"
@@ -26,8 +27,8 @@ void clear(PacketSummaryRecord *r, int32_t linkType)
     r->sourcePort = r->destinationPort = r->tcpFlags = kNone;
     r->icmpType = r->icmpCode = kNone;
     r->payloadOffset = r->payloadLength = kNone;
-    std::memset(r->sourceMac, 0, sizeof r->sourceMac + sizeof r->destinationMac);
-    r->sourceAddress[0] = r->destinationAddress[0] = '\0';
+    // MACs and address texts, zero-filled as the record's texts always are.
+    std::memset(r->sourceMac, 0, sizeof *r - offsetof(PacketSummaryRecord, sourceMac));
 }
 
 void copyMac(const Reader &in, uint32_t offset, uint8_t *mac)
