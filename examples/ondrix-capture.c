@@ -231,36 +231,31 @@ static int select_adapter(int index, const char *text)
     return 0;
 }
 
-static int cmd_capture(const struct options *o)
+/* Which export a capture calls: oxCapture in the chosen mode, or one of the
+   two that ignore it. */
+enum reader { READ_CAPTURE, READ_MEM, READ_MEMSAFE };
+
+/* -m NAME into a delivery mode and the export that reads; 0 when unknown. */
+static int parse_mode(const char *name, int *mode, enum reader *reader)
 {
-    const uint32_t room = 65536 + 1;
-    SAFEARRAY *sa = make_array(room);
-    void *own = sa ? sa->pvData : NULL;
-    PacketHeaderRecord h;
-    PacketSummaryRecord summary;
-    CaptureStatsRecord stats;
-    long packets = 0, timeouts = 0, bytes = 0;
-    int mode = ModeCopy, disk = 0, mem = 0, memsafe = 0, status = 0;
+    *mode = ModeCopy;
+    *reader = READ_CAPTURE;
+    if (strcmp(name, "alias") == 0)
+        *mode = ModeAlias;
+    else if (strcmp(name, "disk") == 0)
+        *mode = ModeDisk;
+    else if (strcmp(name, "mem") == 0)
+        *reader = READ_MEM;
+    else if (strcmp(name, "memsafe") == 0)
+        *reader = READ_MEMSAFE;
+    else if (strcmp(name, "copy") != 0)
+        return 0;
+    return 1;
+}
 
-    if (!sa) {
-        fprintf(stderr, "out of memory\n");
-        return 1;
-    }
-    if (strcmp(o->mode, "alias") == 0)
-        mode = ModeAlias;
-    else if (strcmp(o->mode, "disk") == 0)
-        mode = ModeDisk, disk = 1;
-    else if (strcmp(o->mode, "mem") == 0)
-        mem = 1;
-    else if (strcmp(o->mode, "memsafe") == 0)
-        memsafe = 1;
-    else if (strcmp(o->mode, "copy") != 0)
-        return usage();
-    if (disk && !o->out) {
-        fprintf(stderr, "disk mode needs -w OUT\n");
-        return 2;
-    }
-
+/* The source, adapter and settings of a capture; 0, or the exit status. */
+static int apply_settings(const struct options *o, int mode)
+{
     if (o->file) {
         set_int(ParamCaptureSource, SourceFile);
         set_text(ParamDumpFileName, o->file);
@@ -288,42 +283,82 @@ static int cmd_capture(const struct options *o)
         fprintf(stderr, "filter too long\n");
         return 2;
     }
+    return 0;
+}
+
+/* One line a packet: time and lengths, then what the library decodes of it. */
+static void print_packet(long number, enum reader reader, const PacketHeaderRecord *h)
+{
+    PacketSummaryRecord summary;
+    if (reader == READ_MEMSAFE) /* no header: the length isn't reported */
+        printf("packet %ld (copied, length not reported)", number);
+    else
+        printf("%02d:%02d:%02d.%06d %5d/%-5d", h->hour, h->minute, h->second, h->microseconds,
+               h->capturedLength, h->wireLength);
+    /* The library decodes the packet it delivered, in every mode. */
+    if (oxDecodePacket(&summary) == 0)
+        print_summary(&summary);
+    printf("\n");
+}
+
+/* Reads until the count, the time-outs or the end; 0, or 1 when a live
+   read failed. */
+static int capture_loop(const struct options *o, SAFEARRAY **sa, enum reader reader, long *packets,
+                        long *bytes, long *timeouts)
+{
+    PacketHeaderRecord h;
+    while (o->count <= 0 || *packets < o->count) {
+        int r;
+        if (reader == READ_MEM)
+            r = oxCaptureMem(sa, &h);
+        else if (reader == READ_MEMSAFE)
+            r = oxCaptureMemSafe(sa);
+        else
+            r = oxCapture(sa, &h);
+        if (r < 0) /* the end of the file, or a failure that says why */
+            return o->file ? 0 : fail("capture");
+        if (r == 0) {
+            if (++*timeouts >= o->max_timeouts && o->max_timeouts > 0)
+                return 0;
+            continue;
+        }
+        ++*packets;
+        if (reader != READ_MEMSAFE)
+            *bytes += h.capturedLength;
+        print_packet(*packets, reader, &h);
+    }
+    return 0;
+}
+
+static int cmd_capture(const struct options *o)
+{
+    const uint32_t room = 65536 + 1;
+    SAFEARRAY *sa;
+    void *own;
+    CaptureStatsRecord stats;
+    long packets = 0, timeouts = 0, bytes = 0;
+    int mode, status;
+    enum reader reader;
+
+    if (!parse_mode(o->mode, &mode, &reader))
+        return usage();
+    if (mode == ModeDisk && !o->out) {
+        fprintf(stderr, "disk mode needs -w OUT\n");
+        return 2;
+    }
+    if ((status = apply_settings(o, mode)) != 0)
+        return status;
+    sa = make_array(room);
+    if (!sa) {
+        fprintf(stderr, "out of memory\n");
+        return 1;
+    }
+    own = sa->pvData;
     if (oxBegin(o->timeout) != 0) {
         free_array(sa, own, room);
         return fail("oxBegin");
     }
-
-    while (o->count <= 0 || packets < o->count) {
-        int r;
-        if (mem)
-            r = oxCaptureMem(&sa, &h);
-        else if (memsafe)
-            r = oxCaptureMemSafe(&sa);
-        else
-            r = oxCapture(&sa, &h);
-        if (r < 0) { /* the end of the file, or a failure that says why */
-            if (!o->file)
-                status = fail("capture");
-            break;
-        }
-        if (r == 0) {
-            if (++timeouts >= o->max_timeouts && o->max_timeouts > 0)
-                break;
-            continue;
-        }
-        ++packets;
-        if (memsafe) /* no header: the length isn't reported */
-            printf("packet %ld (copied, length not reported)", packets);
-        else {
-            bytes += h.capturedLength;
-            printf("%02d:%02d:%02d.%06d %5d/%-5d", h.hour, h.minute, h.second, h.microseconds,
-                   h.capturedLength, h.wireLength);
-        }
-        /* The library decodes the packet it delivered, in every mode. */
-        if (oxDecodePacket(&summary) == 0)
-            print_summary(&summary);
-        printf("\n");
-    }
+    status = capture_loop(o, &sa, reader, &packets, &bytes, &timeouts);
     /* The capture library's own counts; a saved file has none. */
     if (!o->file && oxGetStats(&stats) == 0)
         printf("pcap: %lu received, %lu dropped, %lu dropped by the interface\n",
