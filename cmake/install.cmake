@@ -19,7 +19,10 @@ install(TARGETS ondrix EXPORT ondrixTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES include/ondrix.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# ondrix.h includes the others where they apply (the OLE stand-ins off Windows,
+# the loader on Windows); all are installed, so one tree serves either host.
+install(FILES include/ondrix.h include/ondrix_ole.h include/ondrix_load.h include/ondrix_load_messages.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 # The example host, and its source to learn from.
 if(NOT WIN32)
@@ -33,7 +36,7 @@ else()
   target_link_options(ondrix-capture PRIVATE ${ONDRIX_STRIP_RELEASE})
 endif()
 install(TARGETS ondrix-capture RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES examples/ondrix-capture.c DESTINATION ${ONDRIX_DATA_DIR}/examples)
+install(DIRECTORY examples/ondrix-capture DESTINATION ${ONDRIX_DATA_DIR}/examples)
 install(FILES examples/sample.pcap DESTINATION ${ONDRIX_DATA_DIR})
 
 # VB hosts: the module, and the samples (found when installing, so files

@@ -223,7 +223,7 @@ Private Declare PtrSafe Function OxCloseHandle Lib "kernel32" Alias "CloseHandle
 Private Declare PtrSafe Function OxGetSystemDirectoryW Lib "kernel32" Alias "GetSystemDirectoryW" (ByVal buffer As LongPtr, ByVal size As Long) As Long
 Private Declare PtrSafe Function OxGetSystemWow64DirectoryW Lib "kernel32" Alias "GetSystemWow64DirectoryW" (ByVal buffer As LongPtr, ByVal size As Long) As Long
 Private Declare PtrSafe Function OxGetFullPathNameW Lib "kernel32" Alias "GetFullPathNameW" (ByVal fileName As LongPtr, ByVal size As Long, ByVal buffer As LongPtr, ByVal filePart As LongPtr) As Long
-Private Declare PtrSafe Function OxLstrcmpiW Lib "kernel32" Alias "lstrcmpiW" (ByVal a As LongPtr, ByVal b As LongPtr) As Long
+Private Declare PtrSafe Function OxCompareStringOrdinal Lib "kernel32" Alias "CompareStringOrdinal" (ByVal a As LongPtr, ByVal aLength As Long, ByVal b As LongPtr, ByVal bLength As Long, ByVal ignoreCase As Long) As Long
 Private Declare PtrSafe Sub OxReadArrayVariable Lib "kernel32" Alias "RtlMoveMemory" (ByRef target As LongPtr, ByRef arrayVariable() As Byte, ByVal bytes As LongPtr)
 Private Declare PtrSafe Sub OxWriteMemory Lib "kernel32" Alias "RtlMoveMemory" (ByVal target As LongPtr, ByRef source As Any, ByVal bytes As LongPtr)
 Private Declare PtrSafe Sub OxReadMemory Lib "kernel32" Alias "RtlMoveMemory" (ByRef target As Any, ByVal source As LongPtr, ByVal bytes As LongPtr)
@@ -242,7 +242,7 @@ Private Declare Function OxCloseHandle Lib "kernel32" Alias "CloseHandle" (ByVal
 Private Declare Function OxGetSystemDirectoryW Lib "kernel32" Alias "GetSystemDirectoryW" (ByVal buffer As Long, ByVal size As Long) As Long
 Private Declare Function OxGetSystemWow64DirectoryW Lib "kernel32" Alias "GetSystemWow64DirectoryW" (ByVal buffer As Long, ByVal size As Long) As Long
 Private Declare Function OxGetFullPathNameW Lib "kernel32" Alias "GetFullPathNameW" (ByVal fileName As Long, ByVal size As Long, ByVal buffer As Long, ByVal filePart As Long) As Long
-Private Declare Function OxLstrcmpiW Lib "kernel32" Alias "lstrcmpiW" (ByVal a As Long, ByVal b As Long) As Long
+Private Declare Function OxCompareStringOrdinal Lib "kernel32" Alias "CompareStringOrdinal" (ByVal a As Long, ByVal aLength As Long, ByVal b As Long, ByVal bLength As Long, ByVal ignoreCase As Long) As Long
 Private Declare Sub OxReadArrayVariable Lib "kernel32" Alias "RtlMoveMemory" (ByRef target As Long, ByRef arrayVariable() As Byte, ByVal bytes As Long)
 Private Declare Sub OxWriteMemory Lib "kernel32" Alias "RtlMoveMemory" (ByVal target As Long, ByRef source As Any, ByVal bytes As Long)
 Private Declare Sub OxReadMemory Lib "kernel32" Alias "RtlMoveMemory" (ByRef target As Any, ByVal source As Long, ByVal bytes As Long)
@@ -481,8 +481,10 @@ Private Function OxModulePath(ByVal module As Long) As String
     If n > 0 And n < 1024 Then OxModulePath = Left$(buffer, n)
 End Function
 
+' Ignoring case as the file system does (2 is CSTR_EQUAL), not by the
+' rules of the user's language.
 Private Function OxSamePath(ByVal a As String, ByVal b As String) As Boolean
-    OxSamePath = OxLstrcmpiW(StrPtr(a), StrPtr(b)) = 0
+    OxSamePath = OxCompareStringOrdinal(StrPtr(a), -1, StrPtr(b), -1, 1) = 2
 End Function
 
 Private Function OxIsFile(ByVal path As String) As Boolean

@@ -33,7 +33,7 @@ real=$libdir/libondrix.so.$ONDRIX_VERSION
     fail "libondrix.so.${ONDRIX_VERSION%%.*} does not point at libondrix.so.$ONDRIX_VERSION"
 [[ -L $libdir/libondrix.so ]] || fail "libondrix.so link missing"
 readelf -d "$real" | grep -q "SONAME.*\[libondrix.so.${ONDRIX_VERSION%%.*}\]" || fail "wrong SONAME"
-for f in include/ondrix.h bin/ondrix-capture share/ondrix/sample.pcap share/doc/ondrix/LICENSE; do
+for f in include/ondrix.h include/ondrix_ole.h include/ondrix_load.h bin/ondrix-capture share/ondrix/sample.pcap share/doc/ondrix/LICENSE; do
     [[ -f $prefix/$f ]] || fail "$f not installed"
 done
 

@@ -45,7 +45,9 @@ TYPE_SIZES = {"AdapterInfoRecord": 516, "PacketHeaderRecord": 24, "CaptureStatsR
               "AdapterDetailsRecord": 360, "PacketSummaryRecord": 156}
 CONFIGS = {"VB6": {"win32": -1}, "VBA7 32-bit": {"vba7": -1, "win32": -1},
            "VBA7 64-bit": {"vba7": -1, "win32": -1, "win64": -1}}
-HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "include", "ondrix.h")
+INCLUDE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "include")
+# The loader and its sentences, which ondrix.bas must match.
+LOADER_HEADERS = ("ondrix_load.h", "ondrix_load_messages.h")
 LITERAL = re.compile(r'"((?:[^"]|"")*)"')
 ONDRIX_NAME = re.compile(r"(?i)(ox|ondrix)[a-z0-9_]*$")
 TOKEN = re.compile(r'"(?:[^"]|"")*"|&[HO][0-9A-F]+&?|\d[\w.]*|[A-Za-z_]\w*[$%&!#@]?|:=|<>|<=|>=|\S', re.I)
@@ -235,7 +237,7 @@ class Project:
                 visible = dict(public)
                 visible.update(names[f]["own"])
                 self.check_code(f, lines, visible, label)
-        header = open(HEADER).read()
+        header = "".join(open(os.path.join(INCLUDE, h)).read() for h in LOADER_HEADERS)
         for f in self.files:
             if f.kind == ".bas":
                 check_sentences(f, header)
