@@ -133,6 +133,30 @@ Public Type PacketSummaryRecord
     destinationAddress(0 To 45) As Byte
 End Type
 
+' Filled by oxGetPacketTime: the date and time of the packet last delivered,
+' 24 bytes. The two Doubles come first, so that VB6 and 64-bit VBA agree.
+Public Type PacketTimeRecord
+    localDate As Date          ' local date and time, to the microsecond: sorts and formats as any Date
+    unixSeconds As Double      ' seconds since 1970-01-01 UTC, with the fraction
+    microseconds As Long       ' the timestamp's microseconds
+    utcOffsetMinutes As Long   ' local time minus UTC at that instant (daylight saving as it then was)
+End Type
+
+' Filled by oxDecodeName: the name a packet carries, 264 bytes. Read the
+' name with OxText.
+Public Type PacketNameRecord
+    kind As Long              ' NameNone, NameDnsQuery, NameDnsResponse, NameTlsServer or NameHttpHost
+    length As Long            ' the name's bytes
+    name(0 To 255) As Byte    ' zero-terminated; empty when there is none
+End Type
+
+' ---- PacketNameRecord.kind ----
+Public Const NameNone As Long = 0
+Public Const NameDnsQuery As Long = 1      ' the first question of a DNS (mDNS, LLMNR) query
+Public Const NameDnsResponse As Long = 2   ' the same, in a response
+Public Const NameTlsServer As Long = 3     ' the server name a TLS client asks for
+Public Const NameHttpHost As Long = 4      ' the Host header of an HTTP request
+
 ' ---- AdapterDetailsRecord.flags ----
 Public Const AdapterLoopback As Long = 1
 Public Const AdapterConnected As Long = 2   ' link up, can carry traffic
@@ -150,6 +174,7 @@ Public Const ParamCaptureSource As Long = 10    ' SourceLive or SourceFile
 Public Const ParamDumpFileSize As Long = 20     ' a new file before one passes this many bytes; 0 off
 Public Const ParamDumpFileSeconds As Long = 21  ' a new file this many seconds after a file's first packet; 0 off
 Public Const ParamDumpFileCount As Long = 22    ' keep this capture's newest this-many files; 0 keeps all
+Public Const ParamClearFilter As Long = 23      ' any value: empties the stored filter (every packet again)
 
 ' ---- delivery modes ----
 Public Const ModeDisk As Long = 1      ' packets go to the dump file
@@ -160,7 +185,7 @@ Public Const ModeCopy As Long = 100    ' the packet is copied into the array: th
 Public Const SourceLive As Long = 1001   ' the current adapter
 Public Const SourceFile As Long = 1002   ' the saved file named by ParamDumpFileName
 
-' ---- the exports: the 16, and oxGetStats (17th) ----
+' ---- the exports: the 16, and six added since (17 to 22) ----
 #If VBA7 Then
 Public Declare PtrSafe Function OndrixInit Lib "ONDRIX.dll" () As Long
 Public Declare PtrSafe Function oxGetAdapterInfo Lib "ONDRIX.dll" (ByVal index As Long, ByRef info As AdapterInfoRecord) As Long
@@ -182,6 +207,8 @@ Public Declare PtrSafe Function oxGetStats Lib "ONDRIX.dll" (ByRef stats As Capt
 Public Declare PtrSafe Function oxGetAdapterDetails Lib "ONDRIX.dll" (ByVal index As Long, ByRef details As AdapterDetailsRecord) As Long
 Public Declare PtrSafe Function oxFindAdapter Lib "ONDRIX.dll" (ByVal text As String) As Long
 Public Declare PtrSafe Function oxDecodePacket Lib "ONDRIX.dll" (ByRef summary As PacketSummaryRecord) As Long
+Public Declare PtrSafe Function oxGetPacketTime Lib "ONDRIX.dll" (ByRef time As PacketTimeRecord) As Long
+Public Declare PtrSafe Function oxDecodeName Lib "ONDRIX.dll" (ByRef name As PacketNameRecord) As Long
 #Else
 Public Declare Function OndrixInit Lib "ONDRIX.dll" () As Long
 Public Declare Function oxGetAdapterInfo Lib "ONDRIX.dll" (ByVal index As Long, ByRef info As AdapterInfoRecord) As Long
@@ -203,6 +230,8 @@ Public Declare Function oxGetStats Lib "ONDRIX.dll" (ByRef stats As CaptureStats
 Public Declare Function oxGetAdapterDetails Lib "ONDRIX.dll" (ByVal index As Long, ByRef details As AdapterDetailsRecord) As Long
 Public Declare Function oxFindAdapter Lib "ONDRIX.dll" (ByVal text As String) As Long
 Public Declare Function oxDecodePacket Lib "ONDRIX.dll" (ByRef summary As PacketSummaryRecord) As Long
+Public Declare Function oxGetPacketTime Lib "ONDRIX.dll" (ByRef time As PacketTimeRecord) As Long
+Public Declare Function oxDecodeName Lib "ONDRIX.dll" (ByRef name As PacketNameRecord) As Long
 #End If
 
 ' ---- system functions used by the helpers below ----

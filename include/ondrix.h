@@ -1,7 +1,7 @@
 /*
  * ONDRIX: packet capture and packet sending for Visual Basic hosts.
  *
- * 16 flat exports over the pcap library, and four added since (ordinals 17 to 20). Results are plain 32-bit
+ * 16 flat exports over the pcap library, and six added since (ordinals 17 to 22). Results are plain 32-bit
  * integers: 0 success, -1 failure; the capture calls return 1 (packet), 0 (read time-out) or -1. After a
  * failure oxGetErrorDescription() tells why.
  *
@@ -116,6 +116,32 @@ typedef struct PacketSummaryRecord {
     char destinationAddress[46];
 } PacketSummaryRecord;
 
+/* Filled by oxGetPacketTime: the date and time of the packet last delivered,
+   24 bytes. The two doubles come first, so that the layout is the same in
+   VB6 and in 64-bit VBA. */
+typedef struct PacketTimeRecord {
+    double localDate;         /* a VB Date: days since 1899-12-30 in local time, to the microsecond */
+    double unixSeconds;       /* seconds since 1970-01-01 UTC, with the fraction */
+    int32_t microseconds;     /* the timestamp's microseconds */
+    int32_t utcOffsetMinutes; /* local time minus UTC at that instant, daylight saving as it then was */
+} PacketTimeRecord;
+
+/* Filled by oxDecodeName: the name a packet carries, 264 bytes. */
+typedef struct PacketNameRecord {
+    int32_t kind;   /* a PacketNameKind; NameNone when the packet carries none */
+    int32_t length; /* the name's bytes, without the terminator */
+    char name[256]; /* zero-terminated and zero-filled */
+} PacketNameRecord;
+
+/* PacketNameRecord.kind */
+enum PacketNameKind {
+    NameNone = 0,
+    NameDnsQuery = 1,    /* the first question of a DNS (mDNS, LLMNR) query */
+    NameDnsResponse = 2, /* the first question of a DNS (mDNS, LLMNR) response */
+    NameTlsServer = 3,   /* the server name of a TLS ClientHello */
+    NameHttpHost = 4     /* the Host header of an HTTP/1.x request */
+};
+
 ONDRIX_STATIC_ASSERT(offsetof(AdapterInfoRecord, description) == 255, "description offset");
 ONDRIX_STATIC_ASSERT(offsetof(AdapterInfoRecord, reserved) == 512, "reserved offset");
 ONDRIX_STATIC_ASSERT(sizeof(AdapterInfoRecord) == 516, "AdapterInfoRecord size");
@@ -128,8 +154,12 @@ ONDRIX_STATIC_ASSERT(sizeof(AdapterDetailsRecord) == 360, "AdapterDetailsRecord 
 ONDRIX_STATIC_ASSERT(offsetof(PacketSummaryRecord, sourceMac) == 52, "sourceMac offset");
 ONDRIX_STATIC_ASSERT(offsetof(PacketSummaryRecord, destinationAddress) == 110, "destinationAddress offset");
 ONDRIX_STATIC_ASSERT(sizeof(PacketSummaryRecord) == 156, "PacketSummaryRecord size");
+ONDRIX_STATIC_ASSERT(offsetof(PacketTimeRecord, microseconds) == 16, "microseconds offset");
+ONDRIX_STATIC_ASSERT(sizeof(PacketTimeRecord) == 24, "PacketTimeRecord size");
+ONDRIX_STATIC_ASSERT(offsetof(PacketNameRecord, name) == 8, "name offset");
+ONDRIX_STATIC_ASSERT(sizeof(PacketNameRecord) == 264, "PacketNameRecord size");
 
-/* Codes for oxSetParam. Codes 3, 4, 5, 7, 11 to 19 and 23 and above are
+/* Codes for oxSetParam. Codes 3, 4, 5, 7, 11 to 19 and 24 and above are
    accepted and ignored. Rotation is on when ParamDumpFileSize or
    ParamDumpFileSeconds is non-zero at oxBegin: the dump files are then named
    <name>_00001<extension>, _00002 and so on, a capture starting one above the
@@ -144,7 +174,8 @@ enum ParamCode {
     ParamCaptureSource = 10,   /* SourceLive or SourceFile */
     ParamDumpFileSize = 20,    /* a new dump file before one would pass this many bytes; 0 off */
     ParamDumpFileSeconds = 21, /* a new dump file for a packet this many seconds after its first; 0 off */
-    ParamDumpFileCount = 22    /* while rotating, keep this capture's newest this-many files; 0 all */
+    ParamDumpFileCount = 22,   /* while rotating, keep this capture's newest this-many files; 0 all */
+    ParamClearFilter = 23      /* any value: empties the stored filter, so that every packet is taken */
 };
 
 /* How oxCapture delivers a packet. */
@@ -207,6 +238,11 @@ ONDRIX_API int32_t ONDRIX_CALL oxGetAdapterDetails(int32_t index, AdapterDetails
 ONDRIX_API int32_t ONDRIX_CALL oxFindAdapter(const char *text);
 /* Ordinal 20: describes the packet the last capture call delivered. */
 ONDRIX_API int32_t ONDRIX_CALL oxDecodePacket(PacketSummaryRecord *summary);
+/* Ordinal 21: the date and time of the packet the last capture call delivered. */
+ONDRIX_API int32_t ONDRIX_CALL oxGetPacketTime(PacketTimeRecord *time);
+/* Ordinal 22: the DNS question, TLS server name or HTTP host of the packet the
+   last capture call delivered; 1 with a name, 0 when it carries none. */
+ONDRIX_API int32_t ONDRIX_CALL oxDecodeName(PacketNameRecord *name);
 
 #ifdef __cplusplus
 }

@@ -16,6 +16,13 @@ inline constexpr char DumpOpenFailed[] =
 inline constexpr char KernelBufferFailed[] = "Error setting the selected kernel buffer size";
 // Not in the original table: oxEnd reports dump data that could not be written.
 inline constexpr char DumpWriteFailed[] = "Error writing DUMP File";
+// A C host can pass a null record; nothing is read or written through it.
+inline constexpr char NoRecord[] =
+    "The record argument is a null pointer: pass a variable of the record's type";
+// A capture is open, but no capture call has delivered a packet since it began or since the last one
+// that returned 0 or -1.
+inline constexpr char NoPacketYet[] =
+    "No packet has been delivered: call this after a capture call that returns 1";
 } // namespace msg
 
 // Zero-fills ErrorText, then copies the message from its first byte.

@@ -26,6 +26,8 @@ struct Api {
     decltype(&::oxGetAdapterDetails) oxGetAdapterDetails;
     decltype(&::oxFindAdapter) oxFindAdapter;
     decltype(&::oxDecodePacket) oxDecodePacket;
+    decltype(&::oxGetPacketTime) oxGetPacketTime;
+    decltype(&::oxDecodeName) oxDecodeName;
 };
 
 extern Api ox;

@@ -21,7 +21,9 @@ Api ox = {OndrixInit,
           oxGetStats,
           oxGetAdapterDetails,
           oxFindAdapter,
-          oxDecodePacket};
+          oxDecodePacket,
+          oxGetPacketTime,
+          oxDecodeName};
 
 void loadLibraryFresh() { ondrix::state = ondrix::LibraryState{}; }
 

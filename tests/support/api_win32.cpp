@@ -48,6 +48,8 @@ void loadLibraryFresh()
     bind(ox.oxGetAdapterDetails, "oxGetAdapterDetails");
     bind(ox.oxFindAdapter, "oxFindAdapter");
     bind(ox.oxDecodePacket, "oxDecodePacket");
+    bind(ox.oxGetPacketTime, "oxGetPacketTime");
+    bind(ox.oxDecodeName, "oxDecodeName");
 }
 
 void unloadLibrary()

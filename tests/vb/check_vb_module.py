@@ -40,9 +40,11 @@ EXPORTS = {  # name: (argument bytes on 32-bit, returns a string)
     "oxSetParam": (8, False), "oxSendPacket": (4, False), "oxCapture": (8, False),
     "oxGetAdapterInfoVB5": (12, False), "oxGetStats": (4, False),
     "oxGetAdapterDetails": (8, False), "oxFindAdapter": (4, False), "oxDecodePacket": (4, False),
+    "oxGetPacketTime": (4, False), "oxDecodeName": (4, False),
 }
 TYPE_SIZES = {"AdapterInfoRecord": 516, "PacketHeaderRecord": 24, "CaptureStatsRecord": 12,
-              "AdapterDetailsRecord": 360, "PacketSummaryRecord": 156}
+              "AdapterDetailsRecord": 360, "PacketSummaryRecord": 156,
+              "PacketTimeRecord": 24, "PacketNameRecord": 264}
 CONFIGS = {"VB6": {"win32": -1}, "VBA7 32-bit": {"vba7": -1, "win32": -1},
            "VBA7 64-bit": {"vba7": -1, "win32": -1, "win64": -1}}
 INCLUDE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "include")
@@ -359,7 +361,7 @@ class Project:
             f.err(f"{where}: returns {m.group(7)}")
 
     def check_types(self, f):
-        sizes = {"Byte": 1, "Integer": 2, "Long": 4}
+        sizes = {"Byte": 1, "Integer": 2, "Long": 4, "Double": 8, "Date": 8}
         for name, want in TYPE_SIZES.items():
             m = re.search(rf"Public Type {name}\r\n(.*?)End Type", f.text, re.S)
             if not m:

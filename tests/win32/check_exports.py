@@ -39,6 +39,8 @@ EXPECTED = {
     18: "oxGetAdapterDetails",
     19: "oxFindAdapter",
     20: "oxDecodePacket",
+    21: "oxGetPacketTime",
+    22: "oxDecodeName",
 }
 # What ONDRIX.dll may import from wpcap.dll: functions WinPcap 4.1.3 has too,
 # so that the DLL still loads where an old WinPcap is installed.
