@@ -1,27 +1,20 @@
 // Adapter details from the system's own adapter list, and finding an adapter
 // by what the user knows of it.
-#include "adapters/details.h"
-
 #include <cstring>
 
 #include "adapters/directory.h"
 #include "decode/address_text.h"
 #include "frame/errors.h"
 #include "frame/state.h"
+#include "ondrix.h"
 #include "platform/adapter_details.h"
 
 using namespace ondrix;
 
-namespace ondrix::details
+namespace
 {
 
-void clear(AdapterDetailsRecord *details)
-{
-    std::memset(details, 0, sizeof *details);
-    details->mtu = -1;
-    clearAddresses(details);
-}
-
+// Forgets the addresses kept so far, for a list that knows them better.
 void clearAddresses(AdapterDetailsRecord *details)
 {
     details->ipv4PrefixLength = -1;
@@ -30,6 +23,17 @@ void clearAddresses(AdapterDetailsRecord *details)
     std::memset(details->ipv6Address, 0, sizeof details->ipv6Address);
 }
 
+// Sets every field to its "none" value.
+void clear(AdapterDetailsRecord *details)
+{
+    std::memset(details, 0, sizeof *details);
+    details->mtu = -1;
+    clearAddresses(details);
+}
+
+// Offers one address of the adapter: the first IPv4 address is kept, and of
+// IPv6 the first that is not link-local, else the first link-local one.
+// prefixLength is -1 when unknown.
 void addAddress(AdapterDetailsRecord *details, const sockaddr *address, int32_t prefixLength)
 {
     if (!address)
@@ -57,12 +61,14 @@ void addAddress(AdapterDetailsRecord *details, const sockaddr *address, int32_t 
     }
 }
 
+// Sets the IPv4 default gateway from 4 bytes in network order.
 void setGateway(AdapterDetailsRecord *details, const uint8_t *ipv4)
 {
     std::memset(details->ipv4Gateway, 0, sizeof details->ipv4Gateway);
     text::formatIpv4(ipv4, details->ipv4Gateway);
 }
 
+// The number of leading one bits of a netmask of len bytes.
 int32_t prefixOfMask(const uint8_t *mask, int len)
 {
     int32_t bits = 0;
@@ -72,21 +78,16 @@ int32_t prefixOfMask(const uint8_t *mask, int len)
     return bits;
 }
 
-} // namespace ondrix::details
-
-namespace
-{
-
 int32_t prefixOf(const pcap_addr_t *a)
 {
     if (!a->netmask || !a->addr || a->netmask->sa_family != a->addr->sa_family)
         return -1;
     if (a->addr->sa_family == AF_INET)
-        return details::prefixOfMask(
+        return prefixOfMask(
             reinterpret_cast<const uint8_t *>(&reinterpret_cast<const sockaddr_in *>(a->netmask)->sin_addr),
             4);
     if (a->addr->sa_family == AF_INET6)
-        return details::prefixOfMask(
+        return prefixOfMask(
             reinterpret_cast<const uint8_t *>(&reinterpret_cast<const sockaddr_in6 *>(a->netmask)->sin6_addr),
             16);
     return -1;
@@ -97,7 +98,7 @@ int32_t prefixOf(const pcap_addr_t *a)
 void fillFromPcap(const pcap_if_t *dev, AdapterDetailsRecord *details)
 {
     for (const pcap_addr_t *a = dev->addresses; a; a = a->next)
-        details::addAddress(details, a->addr, prefixOf(a));
+        addAddress(details, a->addr, prefixOf(a));
     const bpf_u_int32 f = dev->flags;
     if (f & PCAP_IF_LOOPBACK)
         details->flags |= AdapterLoopback;
@@ -108,11 +109,31 @@ void fillFromPcap(const pcap_if_t *dev, AdapterDetailsRecord *details)
         details->flags |= AdapterConnected;
 }
 
+// What the system knows, over what pcap knows.
+void applySystemFacts(const platform::SystemFacts &f, AdapterDetailsRecord *details)
+{
+    std::memcpy(details->friendlyName, f.friendlyName, sizeof details->friendlyName);
+    if (f.mtu >= 0)
+        details->mtu = f.mtu;
+    if (f.hasMac)
+        std::memcpy(details->mac, f.mac, sizeof f.mac);
+    details->flags = f.flagsKnown ? f.flags : details->flags | f.flags;
+    if (f.addressesKnown) {
+        clearAddresses(details);
+        for (int i = 0; i < f.addressCount; ++i)
+            addAddress(details, f.addresses[i], f.prefixLengths[i]);
+    }
+    if (f.hasGateway)
+        setGateway(details, f.gateway);
+}
+
 void describe(platform::SystemAdapters *list, const pcap_if_t *dev, AdapterDetailsRecord *details)
 {
-    details::clear(details);
+    clear(details);
     fillFromPcap(dev, details);
-    platform::addSystemDetails(list, dev, details);
+    platform::SystemFacts facts;
+    platform::systemFacts(list, dev, &facts);
+    applySystemFacts(facts, details);
 }
 
 // ---- matching what the user typed ----
@@ -172,8 +193,8 @@ bool anyPcapAddressIs(const pcap_if_t *dev, Span wanted)
 {
     for (const pcap_addr_t *a = dev->addresses; a; a = a->next) {
         AdapterDetailsRecord one;
-        details::clear(&one);
-        details::addAddress(&one, a->addr, -1);
+        clear(&one);
+        addAddress(&one, a->addr, -1);
         if ((one.ipv4Address[0] && sameText(wanted, one.ipv4Address)) ||
             (one.ipv6Address[0] && sameText(wanted, one.ipv6Address)))
             return true;

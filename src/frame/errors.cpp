@@ -4,7 +4,6 @@
 
 #include "frame/state.h"
 #include "ondrix.h"
-#include "platform/platform.h"
 
 namespace ondrix
 {
@@ -24,6 +23,8 @@ using namespace ondrix;
 
 extern "C" BSTR ONDRIX_CALL oxGetErrorDescription(void)
 {
-    return platform::allocAnsiString(state.errorText,
-                                     static_cast<uint32_t>(strnlen(state.errorText, sizeof state.errorText)));
+    // The system allocator itself (a stand-in of the same contract off Windows):
+    // the frame calls nothing above it.
+    return SysAllocStringByteLen(state.errorText,
+                                 static_cast<uint32_t>(strnlen(state.errorText, sizeof state.errorText)));
 }

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/pcap_api.h"
+#include "frame/pcap_api.h"
 
 namespace ondrix
 {

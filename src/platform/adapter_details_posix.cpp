@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "adapters/details.h"
 #include "platform/adapter_details.h"
 
 namespace ondrix::platform
@@ -19,7 +18,7 @@ namespace ondrix::platform
 namespace
 {
 
-void addInterfaceFacts(const char *name, AdapterDetailsRecord *details)
+void addInterfaceFacts(const char *name, SystemFacts *facts)
 {
     if (std::strlen(name) >= IFNAMSIZ)
         return;
@@ -29,16 +28,18 @@ void addInterfaceFacts(const char *name, AdapterDetailsRecord *details)
     ifreq ifr{};
     std::strncpy(ifr.ifr_name, name, IFNAMSIZ - 1);
     if (ioctl(fd, SIOCGIFMTU, &ifr) == 0)
-        details->mtu = ifr.ifr_mtu;
+        facts->mtu = ifr.ifr_mtu;
     // Only an Ethernet-style address fits the field; loopback's is all zero.
-    if (ioctl(fd, SIOCGIFHWADDR, &ifr) == 0 && ifr.ifr_hwaddr.sa_family == ARPHRD_ETHER)
-        std::memcpy(details->mac, ifr.ifr_hwaddr.sa_data, 6);
+    if (ioctl(fd, SIOCGIFHWADDR, &ifr) == 0 && ifr.ifr_hwaddr.sa_family == ARPHRD_ETHER) {
+        facts->hasMac = true;
+        std::memcpy(facts->mac, ifr.ifr_hwaddr.sa_data, 6);
+    }
     close(fd);
 }
 
 // /proc/net/route: "Iface Destination Gateway Flags ..." with the addresses
 // as the hex of their 32-bit value in memory order.
-void addDefaultGateway(const char *name, AdapterDetailsRecord *details)
+void addDefaultGateway(const char *name, SystemFacts *facts)
 {
     FILE *routes = std::fopen("/proc/net/route", "re");
     if (!routes)
@@ -53,9 +54,8 @@ void addDefaultGateway(const char *name, AdapterDetailsRecord *details)
         const unsigned kUpGateway = 0x3; // RTF_UP | RTF_GATEWAY
         if (std::strcmp(iface, name) == 0 && destination == 0 && mask == 0 &&
             (flags & kUpGateway) == kUpGateway) {
-            uint8_t bytes[4];
-            std::memcpy(bytes, &gateway, 4);
-            details::setGateway(details, bytes);
+            facts->hasGateway = true;
+            std::memcpy(facts->gateway, &gateway, 4);
             break;
         }
     }
@@ -68,13 +68,13 @@ SystemAdapters *openSystemAdapters() { return nullptr; }
 
 void closeSystemAdapters(SystemAdapters *) {}
 
-void addSystemDetails(SystemAdapters *, const pcap_if_t *dev, AdapterDetailsRecord *details)
+void systemFacts(SystemAdapters *, const pcap_if_t *dev, SystemFacts *facts)
 {
     if (!dev->name)
         return;
-    std::strncpy(details->friendlyName, dev->name, sizeof details->friendlyName - 1);
-    addInterfaceFacts(dev->name, details);
-    addDefaultGateway(dev->name, details);
+    std::strncpy(facts->friendlyName, dev->name, sizeof facts->friendlyName - 1);
+    addInterfaceFacts(dev->name, facts);
+    addDefaultGateway(dev->name, facts);
 }
 
 } // namespace ondrix::platform

@@ -3,7 +3,7 @@
 // iphlpapi.dll is loaded at run time from the system folder only: a static
 // import would be looked for beside ONDRIX.dll first, and would add to the
 // DLLs ONDRIX.dll needs at load.
-#include "platform/pcap_api.h" // winsock2.h first: iphlpapi.h needs its types
+#include "frame/pcap_api.h" // winsock2.h first: iphlpapi.h needs its types
 
 #include <iphlpapi.h>
 
@@ -13,7 +13,6 @@
 #include <cwchar>
 #include <type_traits>
 
-#include "adapters/details.h"
 #include "platform/adapter_details.h"
 #include "platform/platform.h"
 
@@ -87,50 +86,56 @@ const IP_ADAPTER_ADDRESSES_LH *findByGuid(const SystemAdapters *list, const char
 #define ONDRIX_HAS_FIELD(record, field)                                                                      \
     ((record)->Length >= offsetof(std::remove_pointer_t<decltype(record)>, field) + sizeof((record)->field))
 
-void addUnicastAddresses(const IP_ADAPTER_ADDRESSES_LH *a, AdapterDetailsRecord *details)
+void addUnicastAddresses(const IP_ADAPTER_ADDRESSES_LH *a, SystemFacts *facts)
 {
-    details::clearAddresses(details);
-    for (const IP_ADAPTER_UNICAST_ADDRESS_LH *u = a->FirstUnicastAddress; u; u = u->Next) {
-        const int32_t prefix = ONDRIX_HAS_FIELD(u, OnLinkPrefixLength) ? u->OnLinkPrefixLength : -1;
-        details::addAddress(details, u->Address.lpSockaddr, prefix);
+    facts->addressesKnown = true;
+    for (const IP_ADAPTER_UNICAST_ADDRESS_LH *u = a->FirstUnicastAddress;
+         u && facts->addressCount < SystemFacts::kMaxAddresses; u = u->Next) {
+        if (!u->Address.lpSockaddr)
+            continue;
+        facts->addresses[facts->addressCount] = u->Address.lpSockaddr;
+        facts->prefixLengths[facts->addressCount++] =
+            ONDRIX_HAS_FIELD(u, OnLinkPrefixLength) ? u->OnLinkPrefixLength : -1;
     }
 }
 
-void addGateway(const IP_ADAPTER_ADDRESSES_LH *a, AdapterDetailsRecord *details)
+void addGateway(const IP_ADAPTER_ADDRESSES_LH *a, SystemFacts *facts)
 {
     if (!ONDRIX_HAS_FIELD(a, FirstGatewayAddress))
         return;
     for (const IP_ADAPTER_GATEWAY_ADDRESS_LH *g = a->FirstGatewayAddress; g; g = g->Next) {
         const sockaddr *s = g->Address.lpSockaddr;
         if (s && s->sa_family == AF_INET) {
-            details::setGateway(details, reinterpret_cast<const uint8_t *>(
-                                             &reinterpret_cast<const sockaddr_in *>(s)->sin_addr));
+            facts->hasGateway = true;
+            std::memcpy(facts->gateway, &reinterpret_cast<const sockaddr_in *>(s)->sin_addr, 4);
             return;
         }
     }
 }
 
-void addKnownAdapter(const IP_ADAPTER_ADDRESSES_LH *a, const pcap_if_t *dev, AdapterDetailsRecord *details)
+void addKnownAdapter(const IP_ADAPTER_ADDRESSES_LH *a, const pcap_if_t *dev, SystemFacts *facts)
 {
-    details->flags = 0;
+    facts->flagsKnown = true;
     if (a->IfType == IF_TYPE_SOFTWARE_LOOPBACK)
-        details->flags |= AdapterLoopback;
+        facts->flags |= AdapterLoopback;
     if (a->IfType == IF_TYPE_IEEE80211)
-        details->flags |= AdapterWireless;
+        facts->flags |= AdapterWireless;
     // Either list saying the link is down is believed: Wine reports an
     // interface without carrier as up, while pcap sees it disconnected.
     if (a->OperStatus == IfOperStatusUp &&
         (dev->flags & PCAP_IF_CONNECTION_STATUS) != PCAP_IF_CONNECTION_STATUS_DISCONNECTED)
-        details->flags |= AdapterConnected;
+        facts->flags |= AdapterConnected;
     // Loopback reports an MTU of 0xFFFFFFFF: no real limit, so unknown.
-    details->mtu = a->Mtu <= 0x7FFFFFFF ? static_cast<int32_t>(a->Mtu) : -1;
-    if (a->PhysicalAddressLength == 6)
-        std::memcpy(details->mac, a->PhysicalAddress, 6);
+    facts->mtu = a->Mtu <= 0x7FFFFFFF ? static_cast<int32_t>(a->Mtu) : -1;
+    if (a->PhysicalAddressLength == 6) {
+        facts->hasMac = true;
+        std::memcpy(facts->mac, a->PhysicalAddress, 6);
+    }
     // A name the ANSI code page can't hold in the field stays empty.
-    if (!a->FriendlyName || !toAnsi(a->FriendlyName, details->friendlyName, sizeof details->friendlyName))
-        std::memset(details->friendlyName, 0, sizeof details->friendlyName);
-    addUnicastAddresses(a, details);
-    addGateway(a, details);
+    if (!a->FriendlyName || !toAnsi(a->FriendlyName, facts->friendlyName, sizeof facts->friendlyName))
+        std::memset(facts->friendlyName, 0, sizeof facts->friendlyName);
+    addUnicastAddresses(a, facts);
+    addGateway(a, facts);
 }
 
 } // namespace
@@ -162,18 +167,18 @@ void closeSystemAdapters(SystemAdapters *list)
     std::free(list);
 }
 
-void addSystemDetails(SystemAdapters *list, const pcap_if_t *dev, AdapterDetailsRecord *details)
+void systemFacts(SystemAdapters *list, const pcap_if_t *dev, SystemFacts *facts)
 {
     const char *guid = guidOf(dev->name);
     if (const IP_ADAPTER_ADDRESSES_LH *a = guid ? findByGuid(list, guid) : nullptr) {
-        addKnownAdapter(a, dev, details);
+        addKnownAdapter(a, dev, facts);
         return;
     }
     // Npcap's loopback adapter has no entry of its own; it always carries traffic.
     const char *name = dev->name ? dev->name : "";
     const size_t len = std::strlen(name);
     if (len >= 12 && _stricmp(name + len - 12, "NPF_Loopback") == 0)
-        details->flags |= AdapterLoopback | AdapterConnected;
+        facts->flags |= AdapterLoopback | AdapterConnected;
 }
 
 } // namespace ondrix::platform

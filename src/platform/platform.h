@@ -9,7 +9,7 @@
 
 #include "frame/state.h"
 #include "ondrix.h"
-#include "platform/pcap_api.h"
+#include "frame/pcap_api.h"
 
 namespace ondrix::platform
 {

@@ -1,7 +1,0 @@
-// The pcap library's interface, included the same way by every file.
-#pragma once
-
-#ifdef _WIN32
-#include <winsock2.h> // must come before windows.h, which pcap.h pulls in
-#endif
-#include <pcap.h>
