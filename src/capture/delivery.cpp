@@ -73,13 +73,13 @@ template <bool ToDisk = false>
 __attribute__((noinline)) void convertClock(uint32_t seconds)
 {
     auto &c = state.clock;
-    int32_t hour = 0, minute = 0, second = 0;
-    if (!platform::localClock(seconds, &hour, &minute, &second))
-        hour = minute = second = 0;
+    platform::LocalTime local{};
+    if (!platform::localTime(seconds, &local))
+        local = {};
     c.seconds = seconds;
-    c.hour = hour;
-    c.minute = minute;
-    c.second = second;
+    c.hour = local.hour;
+    c.minute = local.minute;
+    c.second = local.second;
 }
 
 inline void fillHeader(PacketHeaderRecord *record, const pcap_pkthdr *h)

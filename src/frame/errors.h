@@ -23,6 +23,8 @@ inline constexpr char NoRecord[] =
 // that returned 0 or -1.
 inline constexpr char NoPacketYet[] =
     "No packet has been delivered: call this after a capture call that returns 1";
+// The C runtime could not convert the packet's time to the local date and time.
+inline constexpr char NoLocalTime[] = "The packet's time can't be converted to local time";
 } // namespace msg
 
 // Zero-fills ErrorText, then copies the message from its first byte.

@@ -36,8 +36,14 @@ inline void unlockArray(SAFEARRAY *array) { --array->cLocks; }
 // that does not fit; characters the code page lacks are replaced, not refused.
 bool toAnsi(const OLECHAR *text, char *out, int outSize);
 
-// Local wall-clock time of seconds since 1970 UTC. False when it can't be converted.
-bool localClock(int64_t seconds, int32_t *hour, int32_t *minute, int32_t *second);
+// Local wall-clock date and time of seconds since 1970 UTC, daylight saving
+// as the C runtime's rules have it at that instant (not as it is today).
+struct LocalTime {
+    int32_t year, month, day; // month and day from 1
+    int32_t hour, minute, second;
+};
+// False when the seconds can't be converted.
+bool localTime(int64_t seconds, LocalTime *local);
 
 // Opens a live adapter with snap length, promiscuous mode and read time-out
 // (which the capture driver only keeps by handing packets over late;

@@ -74,15 +74,13 @@ bool toAnsi(const OLECHAR *text, char *out, int outSize)
     return true;
 }
 
-bool localClock(int64_t seconds, int32_t *hour, int32_t *minute, int32_t *second)
+bool localTime(int64_t seconds, LocalTime *local)
 {
     time_t t = static_cast<time_t>(seconds);
     struct tm tm;
     if (!localtime_r(&t, &tm))
         return false;
-    *hour = tm.tm_hour;
-    *minute = tm.tm_min;
-    *second = tm.tm_sec;
+    *local = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
     return true;
 }
 

@@ -19,15 +19,16 @@ bool toAnsi(const OLECHAR *text, char *out, int outSize)
     return WideCharToMultiByte(CP_ACP, 0, text, -1, out, outSize, nullptr, nullptr) != 0;
 }
 
-bool localClock(int64_t seconds, int32_t *hour, int32_t *minute, int32_t *second)
+// msvcrt decides daylight saving for the instant converted. Not
+// _timezone, _dstbias or GetTimeZoneInformation's bias: those are the
+// offsets of today, wrong for a packet from the other half of the year.
+bool localTime(int64_t seconds, LocalTime *local)
 {
     __time64_t t = seconds;
     struct tm tm;
     if (_localtime64_s(&tm, &t) != 0)
         return false;
-    *hour = tm.tm_hour;
-    *minute = tm.tm_min;
-    *second = tm.tm_sec;
+    *local = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
     return true;
 }
 

@@ -137,6 +137,12 @@ class Exports : public LibraryTest
         EXPECT_EQ(call(byOrdinal, "oxDecodePacket", {arg(&summary)}), 0);
         EXPECT_EQ(summary.etherType, 0x0800);
         EXPECT_EQ(summary.sourceMac[5], 6);
+        PacketTimeRecord time{};
+        EXPECT_EQ(call(byOrdinal, "oxGetPacketTime", {arg(&time)}), 0);
+        EXPECT_EQ(time.microseconds, 7);
+        PacketNameRecord packetName{};
+        EXPECT_EQ(call(byOrdinal, "oxDecodeName", {arg(&packetName)}), 0)
+            << "an IPv4 frame of zeros has no name";
         EXPECT_EQ(call(byOrdinal, "oxCaptureMemSafe", {arg(arr.var())}), 1);
         EXPECT_EQ(call(byOrdinal, "oxSendPacket", {arg(arr.var())}), 0);
         EXPECT_EQ(fake_sent(0, nullptr, 0), 100);
@@ -209,6 +215,8 @@ TEST_F(Exports, FailurePathsCleanTheStackToo)
     EXPECT_EQ(call(false, "oxSendPacket", {arg(arr.var())}), -1);
     EXPECT_EQ(call(false, "oxSetKernelBuffSize", {100}), -1);
     EXPECT_EQ(call(false, "oxSetParam", {0, arg(r8.get())}), -1);
+    EXPECT_EQ(call(false, "oxGetPacketTime", {0}), -1);
+    EXPECT_EQ(call(false, "oxDecodeName", {0}), -1);
 }
 
 } // namespace
