@@ -65,6 +65,8 @@ extern "C" int32_t ONDRIX_CALL OndrixTerminate(void)
 
 extern "C" int32_t ONDRIX_CALL oxGetAdapterInfo(int32_t rawIndex, AdapterInfoRecord *info)
 {
+    if (!recordGiven(info))
+        return -1;
     pcap_if_t *dev = adapterAt(rawIndex);
     if (!dev) {
         setError(msg::BadAdapterId);
@@ -84,11 +86,16 @@ extern "C" int32_t ONDRIX_CALL oxGetAdapterInfoVB5(int32_t rawIndex, BSTR *name,
         return -1;
     }
     // A VB host frees whatever the slot holds afterwards, so the old string
-    // would leak if it were simply overwritten.
-    platform::freeString(*name);
-    *name = ansiString(dev->name ? dev->name : "");
-    platform::freeString(*description);
-    *description = dev->description ? ansiString(dev->description) : nullptr;
+    // would leak if it were simply overwritten. A C host passes a null slot
+    // for the text it doesn't want.
+    if (name) {
+        platform::freeString(*name);
+        *name = ansiString(dev->name ? dev->name : "");
+    }
+    if (description) {
+        platform::freeString(*description);
+        *description = dev->description ? ansiString(dev->description) : nullptr;
+    }
     return 0;
 }
 

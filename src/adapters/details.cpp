@@ -231,6 +231,8 @@ void reportNoMatch(Span wanted)
 
 extern "C" int32_t ONDRIX_CALL oxGetAdapterDetails(int32_t rawIndex, AdapterDetailsRecord *details)
 {
+    if (!recordGiven(details))
+        return -1;
     pcap_if_t *dev = adapterAt(rawIndex);
     if (!dev) {
         setError(msg::BadAdapterId);

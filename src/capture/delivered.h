@@ -12,10 +12,8 @@ namespace ondrix
 // capture open, or a capture whose last call delivered no packet.
 inline const pcap_pkthdr *deliveredPacket(const void *record)
 {
-    if (!record) {
-        setError(msg::NoRecord);
+    if (!recordGiven(record))
         return nullptr;
-    }
     if (!state.delivered.header)
         setError(state.running ? msg::NoPacketYet : msg::NotReady);
     return state.delivered.header;

@@ -97,14 +97,24 @@ inline void fillHeader(PacketHeaderRecord *record, const pcap_pkthdr *h)
     record->microseconds = static_cast<int32_t>(h->ts.tv_usec);
 }
 
-// An array never given a size has no descriptor; refuse it before a packet
-// is taken, so that none is lost.
+// An array never given a size has no descriptor, and a C host may pass no
+// array variable at all; refuse either before a packet is taken, so that
+// none is lost.
 bool hasDescriptor(SAFEARRAY **array)
 {
-    if (*array)
+    if (array && *array)
         return true;
     forgetDelivered();
     setError(msg::BufferTooSmall);
+    return false;
+}
+
+// The same for a header record a C host passed as a null pointer.
+bool hasRecord(const PacketHeaderRecord *header)
+{
+    if (recordGiven(header))
+        return true;
+    forgetDelivered();
     return false;
 }
 
@@ -165,7 +175,7 @@ void copyInto(SAFEARRAY *sa, const u_char *data, uint32_t length)
 
 extern "C" int32_t ONDRIX_CALL oxCapture(SAFEARRAY **array, PacketHeaderRecord *header)
 {
-    if (!requireRunning())
+    if (!hasRecord(header) || !requireRunning())
         return -1;
     const int32_t mode = state.settings.captureMode;
     if (mode == ModeDisk) {
@@ -200,7 +210,7 @@ extern "C" int32_t ONDRIX_CALL oxCapture(SAFEARRAY **array, PacketHeaderRecord *
 
 extern "C" int32_t ONDRIX_CALL oxCaptureMem(SAFEARRAY **array, PacketHeaderRecord *header)
 {
-    if (!requireRunning() || !hasDescriptor(array))
+    if (!hasRecord(header) || !requireRunning() || !hasDescriptor(array))
         return -1;
     pcap_pkthdr *h;
     const u_char *data;
@@ -237,6 +247,8 @@ extern "C" int32_t ONDRIX_CALL oxCaptureMemSafe(SAFEARRAY **array)
 
 extern "C" int32_t ONDRIX_CALL oxCaptureDiskSafe(PacketHeaderRecord *header)
 {
+    if (!hasRecord(header))
+        return -1;
     if (!state.captureHandle || !state.dumpWriter) {
         forgetDelivered();
         setError(msg::NotReady);
@@ -252,7 +264,7 @@ extern "C" int32_t ONDRIX_CALL oxSendPacket(SAFEARRAY **array)
         return -1;
     }
     // Not a capture call: the packet last delivered stays so.
-    if (!*array) {
+    if (!array || !*array) {
         setError(msg::BufferTooSmall);
         return -1;
     }

@@ -70,7 +70,7 @@ bool storeLimit(int32_t &field, uint32_t value)
 extern "C" int32_t ONDRIX_CALL oxSetParam(int32_t rawCode, const VARIANT *value)
 {
     ParamValue v;
-    if (!readVariant(value, &v))
+    if (!value || !readVariant(value, &v))
         return -1;
     CaptureSettings &s = state.settings;
     switch (static_cast<uint32_t>(rawCode)) {

@@ -137,6 +137,8 @@ extern "C" int32_t ONDRIX_CALL oxSetKernelBuffSize(int32_t bytes)
 
 extern "C" int32_t ONDRIX_CALL oxGetStats(CaptureStatsRecord *stats)
 {
+    if (!recordGiven(stats))
+        return -1;
     if (!state.captureHandle) {
         setError(msg::NotReady);
         return -1;

@@ -32,4 +32,14 @@ void setError(const char *message);
 // The same for a text from the capture library; longer texts are cut at 255.
 void setErrorText(const char *text);
 
+// False, with NoRecord in ErrorText, for a record a C host passed as a null
+// pointer: exports that fill a record check it before anything else.
+inline bool recordGiven(const void *record)
+{
+    if (record)
+        return true;
+    setError(msg::NoRecord);
+    return false;
+}
+
 } // namespace ondrix

@@ -323,6 +323,11 @@ TEST_F(Delivery, ArrayWithoutDescriptorIsRefusedBeforeAPacketIsTaken)
         EXPECT_EQ(ox.oxCaptureMem(&none, &hdr), -1);
         EXPECT_EQ(ox.oxCaptureMemSafe(&none), -1);
         EXPECT_EQ(ox.oxSendPacket(&none), -1);
+        EXPECT_EQ(ox.oxCaptureMem(nullptr, &hdr) & ox.oxCaptureMemSafe(nullptr) & ox.oxSendPacket(nullptr),
+                  -1);
+        EXPECT_EQ(error(), text::BufferTooSmall) << "no array variable at all";
+        EXPECT_EQ(ox.oxCapture(&none, nullptr) & ox.oxCaptureMem(&none, nullptr), -1);
+        EXPECT_EQ(error(), text::NoRecord);
         EXPECT_EQ(fake_calls("pcap_next_ex"), 0) << "no packet lost";
         EXPECT_EQ(fake_calls("pcap_sendpacket"), 0);
         ByteArray arr(100);
@@ -332,6 +337,8 @@ TEST_F(Delivery, ArrayWithoutDescriptorIsRefusedBeforeAPacketIsTaken)
     fake_reset();
     ASSERT_EQ(begin(ModeDisk), 0);
     pushFrame(pkt);
+    EXPECT_EQ(ox.oxCapture(&none, nullptr) & ox.oxCaptureDiskSafe(nullptr), -1);
+    EXPECT_EQ(error(), text::NoRecord);
     EXPECT_EQ(ox.oxCapture(&none, &hdr), 1) << "disk mode does not look at the array";
     EXPECT_EQ(none, nullptr);
 }
@@ -506,12 +513,21 @@ TEST_F(Delivery, DecodeDescribesOnlyAPacketJustDelivered)
     ASSERT_EQ(begin(ModeCopy), 0);
     pushFrame(pkt);
     pushFrame(pkt);
+    PacketNameRecord name;
+    PacketTimeRecord time;
+    EXPECT_EQ(ox.oxDecodeName(&name) & ox.oxGetPacketTime(&time), -1);
+    EXPECT_EQ(error(), text::NoPacketYet) << "a capture is open";
     EXPECT_EQ(ox.oxCapture(arr.var(), &hdr), -1); // the packet was lost: too short
     EXPECT_EQ(ox.oxDecodePacket(&summary), -1);
     EXPECT_EQ(ox.oxCaptureMem(arr.var(), &hdr), 1);
+    EXPECT_EQ(ox.oxDecodePacket(nullptr) & ox.oxDecodeName(nullptr) & ox.oxGetPacketTime(nullptr), -1);
+    EXPECT_EQ(error(), text::NoRecord);
     EXPECT_EQ(ox.oxDecodePacket(&summary), 0);
     EXPECT_EQ(summary.linkType, 1);
     EXPECT_TRUE(same(summary.destinationMac, {pkt.begin(), pkt.begin() + 6}));
+    EXPECT_EQ(ox.oxCapture(arr.var(), nullptr), -1); // takes no packet, forgets the last
+    EXPECT_EQ(ox.oxDecodePacket(&summary), -1);
+    EXPECT_EQ(error(), text::NoPacketYet);
     EXPECT_EQ(ox.oxCapture(arr.var(), &hdr), 0); // time-out
     summary = untouched;
     EXPECT_EQ(ox.oxDecodePacket(&summary), -1);

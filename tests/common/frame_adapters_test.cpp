@@ -131,6 +131,10 @@ TEST_F(Adapters, SlotsGetNewStringsAndNullForMissingDescription)
     ASSERT_EQ(ox.oxGetAdapterInfoVB5(0, &n, &d), 0);
     EXPECT_EQ(take(n), "eth0");
     EXPECT_EQ(d, nullptr);
+    // A C host passes a null slot for the text it doesn't want.
+    n = nullptr;
+    ASSERT_EQ(ox.oxGetAdapterInfoVB5(0, &n, nullptr) | ox.oxGetAdapterInfoVB5(0, nullptr, nullptr), 0);
+    EXPECT_EQ(take(n), "eth0");
 }
 
 TEST_F(Adapters, OutOfRangeIndexesFailAndTouchNothing)
@@ -239,6 +243,8 @@ TEST_F(Adapters, DetailsTakeTheFirstIpv4AndPreferAGlobalIpv6)
     std::memset(&d, 0x55, sizeof d);
     EXPECT_EQ(ox.oxGetAdapterDetails(2, &d), -1);
     EXPECT_EQ(error(), text::BadAdapterId);
+    EXPECT_EQ(ox.oxGetAdapterInfo(0, nullptr) & ox.oxGetAdapterDetails(0, nullptr), -1);
+    EXPECT_EQ(error(), text::NoRecord);
     ASSERT_EQ(ox.oxGetAdapterDetails(65536 + 1, &d), 0);
     EXPECT_STREQ(d.ipv4Address, "192.0.2.7");
     EXPECT_EQ(d.ipv4PrefixLength, 24);

@@ -271,6 +271,8 @@ TEST_F(Session, StatsOfTheRunningCapture)
     EXPECT_EQ(stats.received, -2) << "stored bit for bit";
     EXPECT_EQ(stats.dropped, 3);
     EXPECT_EQ(stats.interfaceDropped, 1);
+    EXPECT_EQ(ox.oxGetStats(nullptr), -1);
+    EXPECT_EQ(error(), text::NoRecord);
     fake_set_stats(1, 0x80000001u, 0xFFFFFFFFu);
     ASSERT_EQ(ox.oxGetStats(&stats), 0);
     EXPECT_EQ(stats.dropped, INT32_MIN + 1) << "every count keeps its bits past 2^31";

@@ -14,4 +14,8 @@ inline const std::string DumpOpenFailed =
     "Error opening DUMP File, use oxSetParam to set a different filename";
 inline const std::string KernelBufferFailed = "Error setting the selected kernel buffer size";
 inline const std::string DumpWriteFailed = "Error writing DUMP File";
+inline const std::string NoRecord =
+    "The record argument is a null pointer: pass a variable of the record's type";
+inline const std::string NoPacketYet =
+    "No packet has been delivered: call this after a capture call that returns 1";
 } // namespace text

@@ -53,6 +53,7 @@ TEST_F(Params, OnlyI2I4AndStringsAreAccepted)
         expectRefused(code, Variant::of(VT_I4 | VT_BYREF, 5));
         expectRefused(code, Variant::of(VT_BSTR | VT_BYREF, 0));
         expectRefused(code, Variant::of(VT_I4 | VT_ARRAY, 5));
+        EXPECT_EQ(ox.oxSetParam(code, nullptr), -1) << "no variant at all";
     }
 }
 
