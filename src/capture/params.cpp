@@ -69,6 +69,12 @@ bool storeLimit(int32_t &field, uint32_t value)
 
 extern "C" int32_t ONDRIX_CALL oxSetParam(int32_t rawCode, const VARIANT *value)
 {
+    // The way back to every packet, as code 9 refuses an empty text: the
+    // value is not read, so any will do, even none.
+    if (static_cast<uint32_t>(rawCode) == ParamClearFilter) {
+        std::memset(state.settings.filterText, 0, sizeof state.settings.filterText);
+        return 0;
+    }
     ParamValue v;
     if (!value || !readVariant(value, &v))
         return -1;

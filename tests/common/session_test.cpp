@@ -142,6 +142,11 @@ TEST_F(Session, FilterIsInstalledAndReleased)
     EXPECT_EQ(fake_calls("pcap_setfilter"), 1);
     EXPECT_EQ(fake_calls("pcap_freecode"), 1);
     EXPECT_EQ(fake_open_programs(), 0);
+    ASSERT_EQ(ox.oxEnd(), 0);
+    EXPECT_EQ(setText(ParamFilter, ""), -1) << "code 9 still refuses an empty text";
+    EXPECT_EQ(ox.oxSetParam(ParamClearFilter, host::Variant::r8(1.5).get()), 0) << "whatever the value";
+    ASSERT_EQ(setText(ParamFilter, "udp") | ox.oxSetParam(ParamClearFilter, nullptr) | beginLive(), 0);
+    EXPECT_EQ(fake_calls("pcap_compile"), 1) << "every packet again";
 }
 
 TEST_F(Session, NetmaskComesFromTheFirstAddressOnly)
