@@ -45,10 +45,12 @@ Attribute VB_Name = "Ondrix"
 ' then free memory that is not its own (heap corruption, a crash later on).
 ' So hand the array back with OxRelease before any of those:
 '
-'     Dim pkt() As Byte, hdr As PacketHeaderRecord, i As Long
+'     Dim pkt() As Byte, hdr As PacketHeaderRecord, i As Long, r As Long
 '     OxAliasArray pkt                          ' once, before the first delivery
 '     For i = 1 To 100
-'         If oxCapture(pkt, hdr) = 1 Then       ' ParamCaptureMode = ModeAlias
+'         r = oxCapture(pkt, hdr)               ' ParamCaptureMode = ModeAlias
+'         If r = -1 Then MsgBox OxErrorText(): Exit For
+'         If r = 1 Then
 '             ' pkt(0) to pkt(hdr.capturedLength - 1), valid until the next call
 '         End If
 '     Next
@@ -125,7 +127,7 @@ Public Type PacketSummaryRecord
     tcpFlags As Long                   ' FIN 1, SYN 2, RST 4, PSH 8, ACK 16, URG 32, ECE 64, CWR 128; -1 when not TCP
     icmpType As Long                   ' ICMP or ICMPv6; -1 otherwise
     icmpCode As Long
-    payloadOffset As Long              ' where the TCP/UDP payload starts in the packet; -1 when unknown
+    payloadOffset As Long              ' where the TCP/UDP payload starts (else the IP payload); -1 when unknown or past the captured bytes
     payloadLength As Long              ' as the headers declare it; -1 when unknown
     sourceMac(0 To 5) As Byte
     destinationMac(0 To 5) As Byte
@@ -135,6 +137,8 @@ End Type
 
 ' Filled by oxGetPacketTime: the date and time of the packet last delivered,
 ' 24 bytes. The two Doubles come first, so that VB6 and 64-bit VBA agree.
+' OxTimeText shows it to the microsecond; in Excel, write localDate to a cell
+' with .Value2 (.Value rounds a Date to the second).
 Public Type PacketTimeRecord
     localDate As Date          ' local date and time, to the microsecond: sorts and formats as any Date
     unixSeconds As Double      ' seconds since 1970-01-01 UTC, with the fraction
@@ -168,7 +172,7 @@ Public Const ParamPromiscuous As Long = 1       ' 0 or 1
 Public Const ParamDumpFileName As Long = 2      ' dump file, or the saved file to read
 Public Const ParamKernelBufferSize As Long = 6  ' driver buffer bytes; 0 or less keeps the default
 Public Const ParamCaptureMode As Long = 8       ' ModeDisk, ModeAlias or ModeCopy
-Public Const ParamFilter As Long = 9            ' filter expression; once set it can't be removed, only replaced
+Public Const ParamFilter As Long = 9            ' filter expression; "" is refused: ParamClearFilter removes it
 Public Const ParamCaptureSource As Long = 10    ' SourceLive or SourceFile
 ' Dump-file rotation, read at oxBegin (docs: "Logging to disk for a long time"):
 Public Const ParamDumpFileSize As Long = 20     ' a new file before one passes this many bytes; 0 off
@@ -812,6 +816,14 @@ End Function
 ' AdapterDetailsRecord, as a String: OxText(details.friendlyName).
 Public Function OxText(field() As Byte) As String
     OxText = FieldText(field)
+End Function
+
+' "2024-03-10 01:59:59.999999": the local date and time of a record filled
+' by oxGetPacketTime. Format shows a Date to the nearest second, so the
+' microseconds are taken off first and written out after it.
+Public Function OxTimeText(t As PacketTimeRecord) As String
+    OxTimeText = Format$(t.localDate - t.microseconds / 86400000000#, "yyyy-mm-dd hh:nn:ss") & "." & _
+                 Format$(t.microseconds, "000000")
 End Function
 
 ' How a list shows the adapter at index: "Ethernet: 192.168.1.20 (Intel(R)

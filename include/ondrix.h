@@ -3,7 +3,8 @@
  *
  * 16 flat exports over the pcap library, and six added since (ordinals 17 to 22). Results are plain 32-bit
  * integers: 0 success, -1 failure; the capture calls return 1 (packet), 0 (read time-out) or -1. After a
- * failure oxGetErrorDescription() tells why.
+ * failure oxGetErrorDescription() tells why. An export given a null record returns -1 without taking a
+ * packet.
  *
  * On Windows this header uses the system's BSTR, SAFEARRAY and VARIANT.
  * Elsewhere it defines them with the layouts of 64-bit Windows, so that the
@@ -106,7 +107,8 @@ typedef struct PacketSummaryRecord {
     int32_t tcpFlags; /* FIN 1, SYN 2, RST 4, PSH 8, ACK 16, URG 32, ECE 64, CWR 128; -1 when not TCP */
     int32_t icmpType; /* ICMP or ICMPv6; -1 otherwise */
     int32_t icmpCode;
-    int32_t payloadOffset; /* where the TCP/UDP payload (else the IP payload) starts; -1 when unknown */
+    int32_t payloadOffset; /* where the TCP/UDP payload (else the IP payload) starts; -1 when unknown or
+                              past the captured bytes */
     int32_t
         payloadLength;    /* as the headers declare it, which can exceed what was captured; -1 when unknown */
     uint8_t sourceMac[6]; /* Ethernet and Linux cooked headers; zeros otherwise */
@@ -224,7 +226,7 @@ ONDRIX_API int32_t ONDRIX_CALL oxSetParam(int32_t code, const VARIANT *value);
 ONDRIX_API int32_t ONDRIX_CALL oxSendPacket(SAFEARRAY **array);
 /* Delivers the next packet as ParamCaptureMode says. */
 ONDRIX_API int32_t ONDRIX_CALL oxCapture(SAFEARRAY **array, PacketHeaderRecord *header);
-/* Stores new strings with the adapter's name and description into the two slots. */
+/* Stores new strings with the adapter's name and description into the two slots; a null slot is skipped. */
 ONDRIX_API int32_t ONDRIX_CALL oxGetAdapterInfoVB5(int32_t index, BSTR *name, BSTR *description);
 /* Ordinal 17, added after the first 16: fills *stats with the counters of the
    running live capture; -1 with no capture, or on a saved file. */
@@ -238,7 +240,8 @@ ONDRIX_API int32_t ONDRIX_CALL oxGetAdapterDetails(int32_t index, AdapterDetails
 ONDRIX_API int32_t ONDRIX_CALL oxFindAdapter(const char *text);
 /* Ordinal 20: describes the packet the last capture call delivered. */
 ONDRIX_API int32_t ONDRIX_CALL oxDecodePacket(PacketSummaryRecord *summary);
-/* Ordinal 21: the date and time of the packet the last capture call delivered. */
+/* Ordinal 21: the date and time of the packet the last capture call delivered, in local time as the
+   header record's clock; -1 when that call delivered none. */
 ONDRIX_API int32_t ONDRIX_CALL oxGetPacketTime(PacketTimeRecord *time);
 /* Ordinal 22: the DNS question, TLS server name or HTTP host of the packet the
    last capture call delivered; 1 with a name, 0 when it carries none. */

@@ -94,7 +94,8 @@ Attribute VB_Creatable = False
 Attribute VB_PredeclaredId = True
 Attribute VB_Exposed = False
 ' ONDRIX from VB6: lists the adapters, captures with a filter and lists each
-' packet's time, lengths, addresses, ports, protocol and TCP flags. Copy the
+' packet's date and time, lengths, addresses, ports, protocol, TCP flags and
+' the name it carries (a DNS question, TLS server name or HTTP host). Copy the
 ' file x86\ONDRIX.dll into this folder (App.Path), not into an x86
 ' subfolder; the project takes ondrix.bas from the include folder.
 Option Explicit
@@ -105,6 +106,8 @@ Option Explicit
 Private pkt() As Byte
 Private hdr As PacketHeaderRecord
 Private summary As PacketSummaryRecord
+Private when As PacketTimeRecord
+Private packetName As PacketNameRecord
 Private stats As CaptureStatsRecord
 Private loaded As Boolean      ' ONDRIX.dll is loaded: oxEnd and OndrixTerminate at the end
 Private capturing As Boolean
@@ -164,14 +167,14 @@ Private Sub cmdStart_Click()
         Exit Sub
     End If
     OxSetNumber ParamCaptureMode, ModeCopy
-    ' An empty box keeps the filter of an earlier start: the library can
-    ' replace a filter but not remove it.
+    ' The library keeps a filter from one start to the next, so an empty box
+    ' clears it: every packet.
     expression = Trim$(txtFilter.Text)
-    If expression <> "" Then
-        If OxSetText(ParamFilter, expression) <> 0 Then
-            ShowStatus "The filter is too long."
-            Exit Sub
-        End If
+    If expression = "" Then
+        OxSetNumber ParamClearFilter, 0
+    ElseIf OxSetText(ParamFilter, expression) <> 0 Then
+        ShowStatus "The filter is too long."
+        Exit Sub
     End If
     ' A capture left open by an interruption (Stop in the IDE, an unhandled
     ' error) would make oxBegin refuse; with none open, oxEnd does nothing.
@@ -216,14 +219,16 @@ Private Sub tmrPoll_Timer()
     End If
 End Sub
 
-' One line: local time, captured/wire length, then "src:port > dst:port
-' proto flags" as oxDecodePacket reads them from the packet just taken.
+' One line: local date and time, captured/wire length, then "src:port >
+' dst:port proto flags" as oxDecodePacket reads them from the packet just
+' taken, and the name it carries, if any.
 Private Sub ListPacket()
     Dim entry As String
-    entry = Format$(hdr.hour, "00") & ":" & Format$(hdr.minute, "00") & ":" & Format$(hdr.second, "00") & _
-            "." & Format$(hdr.microseconds, "000000") & "  " & _
-            Right$(Space$(5) & CStr(hdr.capturedLength), 5) & "/" & Left$(CStr(hdr.wireLength) & Space$(5), 5) & "  "
+    If oxGetPacketTime(when) = 0 Then entry = OxTimeText(when) & "  "
+    entry = entry & Right$(Space$(5) & CStr(hdr.capturedLength), 5) & "/" & _
+            Left$(CStr(hdr.wireLength) & Space$(5), 5) & "  "
     If oxDecodePacket(summary) = 0 Then entry = entry & PacketText(summary)
+    If oxDecodeName(packetName) = 1 Then entry = entry & "  " & OxText(packetName.name)
     lstPackets.AddItem entry
     If lstPackets.ListCount > MaxListed Then lstPackets.RemoveItem 0
     lstPackets.TopIndex = lstPackets.ListCount - 1

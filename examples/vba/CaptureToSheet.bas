@@ -17,6 +17,8 @@ Private Const ReadTimeoutMs As Long = 200    ' an idle read returns 0 after this
 Private pkt() As Byte
 Private hdr As PacketHeaderRecord
 Private summary As PacketSummaryRecord
+Private when As PacketTimeRecord
+Private packetName As PacketNameRecord
 Private stats As CaptureStatsRecord
 
 ' Loads ONDRIX.dll for this Office's bitness before any other ONDRIX call.
@@ -66,7 +68,8 @@ Public Sub ListAdapters()
 End Sub
 
 ' Asks for an adapter and a filter, then writes up to PacketCount packets
-' into a new sheet: local time, microseconds, lengths, first bytes.
+' into a new sheet: local date and time, microseconds, lengths, the decoded
+' fields and the name a packet carries. Cancel at either question cancels.
 Public Sub CapturePackets()
     If Not Loaded() Then Exit Sub
     Dim n As Long
@@ -101,14 +104,16 @@ Private Sub CaptureOnChosenAdapter(ByVal count As Long)
         MsgBox OxErrorText(), vbExclamation
         Exit Sub
     End If
-    ' An empty answer keeps the filter of an earlier run: the library can
-    ' replace a filter but not remove it.
-    expression = Trim$(InputBox("Filter, e.g. tcp port 443 (empty: every packet):", "ONDRIX"))
-    If expression <> "" Then
-        If OxSetText(ParamFilter, expression) <> 0 Then
-            MsgBox "The filter is too long.", vbExclamation
-            Exit Sub
-        End If
+    ' The library keeps a filter from one run to the next, so an empty
+    ' answer clears it.
+    answer = Application.InputBox("Filter, e.g. tcp port 443 (empty: every packet):", "ONDRIX", "", Type:=2)
+    If VarType(answer) = vbBoolean Then Exit Sub   ' cancelled
+    expression = Trim$(CStr(answer))
+    If expression = "" Then
+        OxSetNumber ParamClearFilter, 0
+    ElseIf OxSetText(ParamFilter, expression) <> 0 Then
+        MsgBox "The filter is too long.", vbExclamation
+        Exit Sub
     End If
 
     ReDim pkt(65535)
@@ -122,16 +127,18 @@ Private Sub CaptureOnChosenAdapter(ByVal count As Long)
     End If
 
     Set ws = ThisWorkbook.Worksheets.Add
-    ws.Range("A1:L1").Value = Array("Time", "Microseconds", "Captured", "On the wire", "EtherType", "VLAN", _
-                                    "Source", "Source port", "Destination", "Destination port", "Protocol", "TCP flags")
-    ws.Columns("A").NumberFormat = "hh:mm:ss"
+    ws.Range("A1:M1").Value = Array("Date and time", "Microseconds", "Captured", "On the wire", "EtherType", "VLAN", _
+                                    "Source", "Source port", "Destination", "Destination port", "Protocol", _
+                                    "TCP flags", "Name")
+    ws.Columns("A").NumberFormat = "yyyy-mm-dd hh:mm:ss.000"
     row = 1
     started = Timer
     Do While row <= PacketCount
         result = oxCapture(pkt, hdr)
         If result = 1 Then
             row = row + 1
-            ws.Cells(row, 1).Value = TimeSerial(hdr.hour, hdr.minute, hdr.second)
+            ' A Date that sorts across midnight; .Value would round it to the second.
+            If oxGetPacketTime(when) = 0 Then ws.Cells(row, 1).Value2 = when.localDate
             ws.Cells(row, 2).Value = hdr.microseconds
             ws.Cells(row, 3).Value = hdr.capturedLength
             ws.Cells(row, 4).Value = hdr.wireLength
@@ -141,6 +148,9 @@ Private Sub CaptureOnChosenAdapter(ByVal count As Long)
                     OxText(summary.sourceAddress), summary.sourcePort, OxText(summary.destinationAddress), _
                     summary.destinationPort, summary.protocol, summary.tcpFlags)
             End If
+            ' A DNS question, a TLS server name or an HTTP host, as text: from
+            ' the network, it must never become a formula ("=...").
+            If oxDecodeName(packetName) = 1 Then ws.Cells(row, 13).Value = "'" & OxText(packetName.name)
         ElseIf result < 0 Then
             MsgBox "oxCapture failed: " & OxErrorText(), vbExclamation
             Exit Do
@@ -156,6 +166,6 @@ Private Sub CaptureOnChosenAdapter(ByVal count As Long)
                                      ", dropped by the adapter " & stats.interfaceDropped
     End If
     oxEnd
-    ws.Columns("A:L").AutoFit
+    ws.Columns("A:M").AutoFit
     MsgBox (row - 1) & " packet(s) captured.", vbInformation
 End Sub
