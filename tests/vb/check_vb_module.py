@@ -7,11 +7,12 @@ Every file: ASCII with CRLF line endings (the VB6 IDE refuses LF, the VBA
 editor imports it wrongly). .bas/.cls/.frm: Option Explicit; balanced
 Sub/Function/Property/If/For/Do/While/With/Select/Type/Enum blocks and #If
 branches; ONDRIX names (ox*, Ondrix*) declared where they are used; calls of
-ONDRIX functions and helpers with the right number of arguments; no
-LongPtr/PtrSafe/LongLong where VB6 compiles, PtrSafe on every Declare where
-VBA7 does. Each check runs for VB6, 32-bit VBA7 and 64-bit VBA7, with the
-#If branches those take. The Declares of ONDRIX.dll must match the export
-table and the record Types their sizes. The loader: OxSentence says what
+ONDRIX functions and helpers with the right number of arguments; an Exit
+in every loop of capture calls; no LongPtr/PtrSafe/LongLong where VB6
+compiles, PtrSafe on every Declare where VBA7 does. Each check runs for
+VB6, 32-bit VBA7 and 64-bit VBA7, with the #If branches those take. The
+Declares of ONDRIX.dll must match the export table and the record Types
+their sizes. The loader: OxSentence says what
 ondrix.h says, Npcap's folder is tried first, and the older DLL search is
 chosen by ondrix.h's condition. .vbp: the files it names exist.
 
@@ -57,6 +58,7 @@ MODIFIERS = ("public", "private", "friend", "static", "global")
 OPENERS = {"sub": "sub", "function": "function", "property": "property", "for": "for", "do": "do",
            "while": "while", "with": "with", "select": "select", "type": "type", "enum": "enum"}
 CLOSERS = {"loop": "do", "wend": "while"}
+CAPTURE_CALLS = {"oxcapture", "oxcapturemem", "oxcapturememsafe", "oxcapturedisksafe"}
 
 
 def code_lines(raw):
@@ -384,7 +386,7 @@ class Project:
                 f.err(f"Type {name} is {size} bytes, not {want}")
 
     def check_code(self, f, lines, visible, label):
-        stack = []
+        stack, loops = [], []
         for n, s in lines:
             for piece in split_statements(s):
                 self.check_calls(f, n, piece, visible)
@@ -394,6 +396,7 @@ class Project:
                         if t in tokens:
                             f.err(f"line {n}: {t} where VB6 compiles (put it in an #If VBA7 branch)")
                 self.track_blocks(f, n, tokens, stack)
+                self.track_capture_loops(f, tokens, stack, loops)
         for n, kind in stack:
             f.err(f"line {n}: {kind.capitalize()} block not closed")
 
@@ -427,6 +430,21 @@ class Project:
             close(CLOSERS[t[0]], t[0].capitalize())
         elif t[0] in OPENERS:
             stack.append((n, OPENERS[t[0]]))
+
+    @staticmethod
+    def track_capture_loops(f, t, stack, loops):
+        """A loop of capture calls needs an Exit (or a capture call in its own
+        Do, While or Loop line): after a -1 the next call fails at once."""
+        captures = bool(CAPTURE_CALLS & set(t))
+        for loop in [x for x in loops if not any(x[0] is e for e in stack)]:
+            loops.remove(loop)
+            if loop[1] and not loop[2] and not captures:
+                f.err(f"line {loop[0][0]}: a loop of capture calls with no Exit: end it on -1")
+        for e in stack:
+            if e[1] in ("do", "for", "while") and not any(x[0] is e for x in loops):
+                loops.append([e, False, captures])
+        for loop in loops:
+            loop[1], loop[2] = loop[1] or captures, loop[2] or "exit" in t
 
     def check_calls(self, f, n, piece, visible):
         tokens = TOKEN.findall(piece)
