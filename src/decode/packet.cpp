@@ -73,6 +73,8 @@ uint32_t linuxCooked(const Reader &in, int32_t addressLength, uint32_t address, 
 {
     if (addressLength == 6)
         copyMac(in, address, r->sourceMac);
+    if (!in.has(0, headerLength))
+        return headerLength; // no whole header, no type (version 2 has its type first)
     return vlanTags(in, protocol, headerLength, r);
 }
 
@@ -156,18 +158,23 @@ void tcp(const Reader &in, uint32_t offset, int64_t ipPayload, PacketSummaryReco
     r->payloadLength = static_cast<int32_t>(ipPayload - headerLength);
 }
 
-void udp(const Reader &in, uint32_t offset, PacketSummaryRecord *r)
+// A UDP length beyond the IP payload can't be: the datagram ends first.
+void udp(const Reader &in, uint32_t offset, int64_t ipPayload, PacketSummaryRecord *r)
 {
     ports(in, offset, r);
-    int32_t length = in.u16(offset + 4);
+    int64_t length = in.u16(offset + 4);
+    if (length > ipPayload)
+        length = ipPayload;
     if (length < 8)
         return;
     r->payloadOffset = static_cast<int32_t>(offset + 8);
-    r->payloadLength = length - 8;
+    r->payloadLength = static_cast<int32_t>(length - 8);
 }
 
-// The transport header at offset, for the first fragment only.
-void transport(const Reader &in, uint32_t offset, int32_t protocol, int64_t ipPayload, PacketSummaryRecord *r)
+// The transport header at offset, for the first fragment only. icmp: the
+// ICMP protocol number of this IP version (1, or 58 for IPv6).
+void transport(const Reader &in, uint32_t offset, int32_t protocol, int32_t icmp, int64_t ipPayload,
+               PacketSummaryRecord *r)
 {
     r->payloadOffset = static_cast<int32_t>(offset);
     r->payloadLength = static_cast<int32_t>(ipPayload);
@@ -176,8 +183,8 @@ void transport(const Reader &in, uint32_t offset, int32_t protocol, int64_t ipPa
         tcp(in, offset, ipPayload, r);
     } else if (protocol == 17) {
         r->payloadOffset = r->payloadLength = kNone;
-        udp(in, offset, r);
-    } else if (protocol == 1 || protocol == 58) {
+        udp(in, offset, ipPayload, r);
+    } else if (protocol == icmp) {
         r->icmpType = in.u8(offset);
         r->icmpCode = r->icmpType < 0 ? kNone : in.u8(offset + 1);
     }
@@ -203,7 +210,7 @@ void ipv4(const Reader &in, uint32_t offset, PacketSummaryRecord *r)
     bool firstFragment = ((h[6] & 0x1F) | h[7]) == 0;
     int64_t payload = ipLength - headerLength;
     if (firstFragment) {
-        transport(within(in, offset + ipLength), offset + headerLength, r->protocol, payload, r);
+        transport(within(in, offset + ipLength), offset + headerLength, r->protocol, 1, payload, r);
     } else {
         r->payloadOffset = static_cast<int32_t>(offset + headerLength);
         r->payloadLength = static_cast<int32_t>(payload);
@@ -222,8 +229,10 @@ void ipv6(const Reader &in, uint32_t offset, PacketSummaryRecord *r)
     text::formatIpv6(h + 8, r->sourceAddress);
     text::formatIpv6(h + 24, r->destinationAddress);
     int64_t payload = h[4] << 8 | h[5];
-    // Length 0 is a jumbogram's, or offload's: the datagram is the capture.
-    const Reader datagram = payload ? within(in, offset + 40 + payload) : in;
+    // Length 0 is a jumbogram's, or offload's: the datagram is the rest of the capture.
+    if (payload == 0)
+        payload = int64_t{in.size} - offset - 40;
+    const Reader datagram = within(in, offset + 40 + payload);
     int32_t next = h[6];
     uint32_t at = offset + 40;
     bool firstFragment = true;
@@ -239,10 +248,8 @@ void ipv6(const Reader &in, uint32_t offset, PacketSummaryRecord *r)
         next = following;
     }
     r->protocol = next;
-    if (payload < 0)
-        return;
     if (firstFragment) {
-        transport(datagram, at, next, payload, r);
+        transport(datagram, at, next, 58, payload, r);
     } else {
         r->payloadOffset = static_cast<int32_t>(at);
         r->payloadLength = static_cast<int32_t>(payload);
@@ -260,6 +267,8 @@ void decodePacket(const uint8_t *data, uint32_t caplen, int32_t linkType, Packet
         ipv4(in, network, out);
     else if (out->etherType == kIpv6)
         ipv6(in, network, out);
+    if (out->payloadOffset > static_cast<int64_t>(caplen))
+        out->payloadOffset = kNone; // a cut capture: the payload's start is not in it
 }
 
 } // namespace ondrix::decode

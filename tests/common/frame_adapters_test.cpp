@@ -231,17 +231,25 @@ TEST_F(Adapters, DetailsTakeTheFirstIpv4AndPreferAGlobalIpv6)
 {
     const unsigned char v4a[4] = {192, 0, 2, 7}, v4b[4] = {10, 0, 0, 1};
     const unsigned char linkLocal[16] = {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
-                        global[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5};
-    fake_add_adapter("ox-a", nullptr);
+                        global[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5},
+                        fe81[16] = {0xfe, 0x81, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
+                        febf[16] = {0xfe, 0xbf, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+    const uint32_t kUp = 0x2, kRunning = 0x4; // PCAP_IF_*, the connection status unknown
+    const int a = fake_add_adapter("ox-a", nullptr);
+    fake_add_ip(a, 6, fe81, 64);
+    fake_add_ip(a, 6, febf, 64);
+    fake_set_flags(a, kUp); // without carrier
     const int b = fake_add_adapter("ox-b", "Second Card");
+    fake_set_flags(b, kUp | kRunning);
     fake_add_ip(b, 6, linkLocal, 64);
     fake_add_ip(b, 4, v4a, 24);
     fake_add_ip(b, 6, global, 48);
     fake_add_ip(b, 4, v4b, 8);
-    ASSERT_EQ(ox.OndrixInit(), 2);
+    fake_add_adapter("ox-c", "second card");
+    ASSERT_EQ(ox.OndrixInit(), 3);
     AdapterDetailsRecord d;
     std::memset(&d, 0x55, sizeof d);
-    EXPECT_EQ(ox.oxGetAdapterDetails(2, &d), -1);
+    EXPECT_EQ(ox.oxGetAdapterDetails(3, &d), -1);
     EXPECT_EQ(error(), text::BadAdapterId);
     EXPECT_EQ(ox.oxGetAdapterInfo(0, nullptr) & ox.oxGetAdapterDetails(0, nullptr), -1);
     EXPECT_EQ(error(), text::NoRecord);
@@ -251,9 +259,13 @@ TEST_F(Adapters, DetailsTakeTheFirstIpv4AndPreferAGlobalIpv6)
     EXPECT_STREQ(d.ipv6Address, "2001:db8::5");
     EXPECT_EQ(d.ipv6PrefixLength, 48);
     EXPECT_EQ(d.ipv6Address[12], 0) << "texts are zero-filled";
+    EXPECT_EQ(d.flags, AdapterConnected);
+    ASSERT_EQ(ox.oxGetAdapterDetails(0, &d), 0);
+    EXPECT_STREQ(d.ipv6Address, "fe81::1") << "fe80::/10 is link-local: the first is kept";
+    EXPECT_EQ(d.flags, 0);
 
     EXPECT_EQ(ox.oxFindAdapter("OX-A"), 0);
-    EXPECT_EQ(ox.oxFindAdapter(" \tsecond card  "), 1);
+    EXPECT_EQ(ox.oxFindAdapter(" \tsecond card  "), 1) << "the first of two";
     EXPECT_EQ(ox.oxFindAdapter("10.0.0.1"), 1) << "any of its addresses";
     EXPECT_EQ(ox.oxFindAdapter("2001:DB8::5"), 1);
     for (const char *miss : {"192.0.2.70", "Second", ""}) {

@@ -58,6 +58,7 @@ struct Adapter {
     bool hasDescription;
     std::string description;
     std::vector<Address> addresses;
+    uint32_t flags = 0;
 };
 
 struct Call {
@@ -202,6 +203,7 @@ int pcap_findalldevs(pcap_if_t **list, char *errbuf)
         auto *dev = new pcap_if_t{};
         dev->name = copyText(a.name);
         dev->description = a.hasDescription ? copyText(a.description) : nullptr;
+        dev->flags = a.flags;
         pcap_addr_t **at = &dev->addresses;
         for (const Address &ad : a.addresses) {
             auto *entry = new pcap_addr_t{};
@@ -515,6 +517,11 @@ void fake_add_ip(int adapter, int version, const unsigned char *bytes, int prefi
     std::memcpy(a.bytes, bytes, version == 4 ? 4 : 16);
     a.prefixLength = prefixLength;
     fake().adapters.at(static_cast<size_t>(adapter)).addresses.push_back(a);
+}
+
+void fake_set_flags(int adapter, uint32_t flags)
+{
+    fake().adapters.at(static_cast<size_t>(adapter)).flags = flags;
 }
 
 void fake_fail(const char *fn, int nth) { fake().failures[fn].insert(nth); }

@@ -33,6 +33,9 @@ FAKE_API void fake_add_address(int adapter, int family, const unsigned char *mas
    prefixLength bits. */
 FAKE_API void fake_add_ip(int adapter, int version, const unsigned char *bytes, int prefixLength);
 
+/* Sets an adapter's PCAP_IF_* flags (none until set). */
+FAKE_API void fake_set_flags(int adapter, uint32_t flags);
+
 /* Makes call number nth (counted from 1 since reset) of function fn fail; 0 fails every call. */
 FAKE_API void fake_fail(const char *fn, int nth);
 /* What pcap_setbuff, pcap_set_buffer_size, pcap_sendpacket and pcap_dump_flush return. */

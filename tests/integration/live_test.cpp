@@ -78,7 +78,9 @@ TEST(Adapters, ListIsWhatLibpcapListsWithNamesAndDescriptions)
 TEST(Adapters, DetailsAreWhatTheKernelWasGiven)
 {
     REQUIRE_PRIVATE_NETWORK();
-    ASSERT_EQ(std::system(ONDRIX_TEST_VETHS), 0);
+    // A VPN's half of the addresses is no default route (Wine's iphlpapi takes its next hop for one).
+    ASSERT_EQ(
+        std::system(ONDRIX_TEST_VETHS " && ip route replace 0.0.0.0/1 via 198.51.100.1 dev oxd2 onlink"), 0);
     ASSERT_GT(OndrixInit(), 0) << lastError();
     for (const VethFacts &e : kVethFacts) {
         SCOPED_TRACE(e.name);

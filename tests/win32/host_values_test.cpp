@@ -1,8 +1,13 @@
-// Strings, variants and the clock as the real oleaut32 and msvcrt give them.
+// Strings, variants, the clock and adapter details as the real oleaut32,
+// msvcrt and iphlpapi give them.
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
+
+#include <winsock2.h> // before iphlpapi.h, which needs its types
+
+#include <iphlpapi.h>
 
 #include "fixture.h"
 
@@ -159,6 +164,29 @@ TEST_F(OleVariants, OnlyI2I4AndBstrByValueAreTaken)
 
     ASSERT_EQ(beginLive(), 0);
     EXPECT_EQ(openedSnapLength(), 1500);
+}
+
+// The system's adapter for a pcap name whose GUID is spelt in another case.
+class SystemAdapters : public LibraryTest
+{
+};
+
+TEST_F(SystemAdapters, DetailsOfAGuidInLowerCase)
+{
+    static char buffer[64 * 1024];
+    ULONG size = sizeof buffer;
+    auto *a = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer);
+    ASSERT_EQ(GetAdaptersAddresses(AF_UNSPEC, 0, nullptr, a, &size), 0u);
+    char guid[64] = {}, name[64] = {};
+    std::strncpy(guid, a->AdapterName, sizeof guid - 1);
+    ASSERT_STRNE(_strlwr(guid), a->AdapterName) << "no letters to change";
+    fake_add_adapter((std::string("\\Device\\NPF_") + guid).c_str(), nullptr);
+    ASSERT_EQ(ox.OndrixInit(), 1);
+    AdapterDetailsRecord d;
+    ASSERT_EQ(ox.oxGetAdapterDetails(0, &d), 0);
+    WideCharToMultiByte(CP_ACP, 0, a->FriendlyName, -1, name, sizeof name, nullptr, nullptr);
+    EXPECT_STREQ(d.friendlyName, name);
+    EXPECT_NE(name[0], 0);
 }
 
 // Runs in a process of its own (see CMakeLists.txt): msvcrt reads TZ once, at

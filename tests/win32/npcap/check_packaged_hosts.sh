@@ -148,6 +148,7 @@ expect_listing() {
     [[ $rc -eq 0 ]] && has_line "$out" "1 adapter(s)" || fail "$1 ondrix-capture list: no adapter"
     has_line "$out" "    Npcap Loopback Adapter ($s$2\wpcap.dll with $s$2\Packet.dll)" ||
         fail "$1 ondrix-capture list: not the pcap library in $s$2"
+    has_line "$out" "    (no name): connected, loopback" || fail "$1 ondrix-capture list: Npcap's loopback not connected"
 }
 # A locale with code page 932 for Wine (package locales), for the load host's messages.
 if [[ -n $load_host ]]; then
@@ -168,9 +169,9 @@ for arch in "${arches[@]}"; do
         host=$(winpath "$work/$arch/$host_dir")
         long="Z:\\$(printf 'a%.0s' {1..250})"
         # With the older search, as Windows 7 without the flags has it: nothing planted is taken.
-        run "$arch" load_host.exe old relative "" 'C:relative' '\ONDRIX\x86' '\\' '\\srv\' 'x😀' https://x HTTP://x 'C:\' \
-            "$long" "$missing" "$bad" "$empty" "$other" + - "$second"
-        for f in relative "" 'C:relative' '\ONDRIX\x86' '\\' '\\srv\' 'x😀'; do
+        run "$arch" load_host.exe old relative "" 'C:relative' '\ONDRIX\x86' '\\' '\\srv\' '\\\x' 'x😀' https://x HTTP://x \
+            'C:\' "$long" "$missing" "$bad" "$empty" "$other" + - "${host^^}" "$second"
+        for f in relative "" 'C:relative' '\ONDRIX\x86' '\\' '\\srv\' '\\\x' 'x😀'; do
             has_line "$out" "$f: $(fill "$relative_sentence" "$f")" || fail "$arch: $f not refused as relative"
         done
         says https://x "https://x is a web address" && says HTTP://x "HTTP://x is a web address" ||
@@ -184,10 +185,18 @@ for arch in "${arches[@]}"; do
         has_line "$out" "$other: $(fill "$bitness_sentence" "$other")" || fail "$arch: no bitness sentence"
         has_line "$out" "+: loaded" || fail "$arch: OndrixLoadW did not load from its own folder"
         has_line "$out" "-: loaded" || fail "$arch: OndrixLoad(NULL) did not load from its own folder again"
+        has_line "$out" "${host^^}: loaded" || fail "$arch: its own folder in capitals taken for another"
         says "$second" "ONDRIX.dll is already loaded in this program from $host\ONDRIX.dll, so $second\ONDRIX.dll can't" ||
             fail "$arch: a second ONDRIX.dll not refused"
         has_line "$out" "wpcap.dll: $sysname\Npcap\wpcap.dll" || fail "$arch: wpcap.dll not from the Npcap folder"
         has_line "$out" "Packet.dll: $sysname\Npcap\Packet.dll" || fail "$arch: Packet.dll not from the Npcap folder"
+
+        # The pcap library loaded as it should be (by a load that finds no ONDRIX.dll), then ONDRIX.dll
+        # under another name: Wine hands that module back for the same file by its own name.
+        ln "$work/$arch/second/ONDRIX.dll" "$work/$arch/second/renamed.dll"
+        run "$arch" load_host.exe "$missing" "@$second\renamed.dll" "$second"
+        says "$second" "ONDRIX.dll in $second was loaded, but the program finds another module by that name first" ||
+            fail "$arch: a module found under another name taken for ONDRIX.dll"
 
         run "$arch" load_host.exe "@$cwd\Packet.dll" - "@$cwd\wpcap.dll" -
         for f in Packet wpcap; do
@@ -224,6 +233,9 @@ for arch in "${arches[@]}"; do
     says - "$sysname\\Npcap\\Packet.dll, which wpcap.dll needs, is missing" || fail "$arch: older search without Packet.dll"
     says - "$sysname\\Npcap\\wpcap.dll could not be loaded (error 126)" || fail "$arch: Packet.dll taken from elsewhere"
     says - "$sysname\\Npcap\\wpcap.dll is already loaded but not ready to run" || fail "$arch: an unbound wpcap.dll used"
+    cp "$(standins "$arch")/Packet.dll" "$sys/"
+    run "$arch" load_host.exe old "@$sysname\\Packet.dll" -
+    has_line "$out" "-: loaded" || fail "$arch: older search wants Packet.dll beside wpcap.dll though one is loaded"
     wine_wpcap remove
 done
 
