@@ -174,10 +174,12 @@ Public Const ParamKernelBufferSize As Long = 6  ' driver buffer bytes; 0 or less
 Public Const ParamCaptureMode As Long = 8       ' ModeDisk, ModeAlias or ModeCopy
 Public Const ParamFilter As Long = 9            ' filter expression; "" is refused: ParamClearFilter removes it
 Public Const ParamCaptureSource As Long = 10    ' SourceLive or SourceFile
-' Dump-file rotation, read at oxBegin (docs: "Logging to disk for a long time"):
+' Dump-file rotation, read at oxBegin (docs: "Logging to disk for a long time"). The name is
+' made a full path then (its folder must exist); each numbered file is created new, never over
+' another file:
 Public Const ParamDumpFileSize As Long = 20     ' a new file before one passes this many bytes; 0 off
 Public Const ParamDumpFileSeconds As Long = 21  ' a new file this many seconds after a file's first packet; 0 off
-Public Const ParamDumpFileCount As Long = 22    ' keep this capture's newest this-many files; 0 keeps all
+Public Const ParamDumpFileCount As Long = 22    ' at most this many of this capture's files, the current one too (1: only it); 0 all
 Public Const ParamClearFilter As Long = 23      ' any value: empties the stored filter (every packet again)
 
 ' ---- delivery modes ----

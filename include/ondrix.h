@@ -165,7 +165,11 @@ ONDRIX_STATIC_ASSERT(sizeof(PacketNameRecord) == 264, "PacketNameRecord size");
    accepted and ignored. Rotation is on when ParamDumpFileSize or
    ParamDumpFileSeconds is non-zero at oxBegin: the dump files are then named
    <name>_00001<extension>, _00002 and so on, a capture starting one above the
-   highest number already there. */
+   highest number already there. The name is made a full path at oxBegin (its
+   folder must exist), and each file is created new, a number that is taken
+   passed over, so no file is ever replaced. With ParamDumpFileCount N, the
+   folder holds at most N of this capture's own files, the one being written
+   included (1: only that one); the oldest goes before the next is made. */
 enum ParamCode {
     ParamSnapLength = 0,       /* 1 to 65536 */
     ParamPromiscuous = 1,      /* 0 or 1 */
@@ -176,7 +180,7 @@ enum ParamCode {
     ParamCaptureSource = 10,   /* SourceLive or SourceFile */
     ParamDumpFileSize = 20,    /* a new dump file before one would pass this many bytes; 0 off */
     ParamDumpFileSeconds = 21, /* a new dump file for a packet this many seconds after its first; 0 off */
-    ParamDumpFileCount = 22,   /* while rotating, keep this capture's newest this-many files; 0 all */
+    ParamDumpFileCount = 22,   /* at most this many of this capture's files, the current one too; 0 all */
     ParamClearFilter = 23      /* any value: empties the stored filter, so that every packet is taken */
 };
 

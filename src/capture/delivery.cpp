@@ -179,7 +179,7 @@ extern "C" int32_t ONDRIX_CALL oxCapture(SAFEARRAY **array, PacketHeaderRecord *
         return -1;
     const int32_t mode = state.settings.captureMode;
     if (mode == ModeDisk) {
-        if (!state.dumpWriter) { // switched to disk after the capture began
+        if (!state.dumpFile.active) { // switched to disk after the capture began
             forgetDelivered();
             setError(msg::NotReady);
             return -1;
@@ -249,7 +249,7 @@ extern "C" int32_t ONDRIX_CALL oxCaptureDiskSafe(PacketHeaderRecord *header)
 {
     if (!hasRecord(header))
         return -1;
-    if (!state.captureHandle || !state.dumpWriter) {
+    if (!state.dumpFile.active) { // a live disk-mode capture, also between rotated files
         forgetDelivered();
         setError(msg::NotReady);
         return -1;

@@ -32,16 +32,25 @@ bool closeWriter(pcap_dumper_t *writer)
 
 bool open()
 {
-    state.dumpFile = DumpFileState{};
-    state.dumpWriter = rotation::start()
-                           ? rotation::openFile(state.dumpFile.firstNumber)
-                           : platform::openDump(state.captureHandle, state.settings.dumpFileName);
-    return state.dumpWriter != nullptr;
+    DumpFileState &d = state.dumpFile;
+    d = DumpFileState{};
+    const CaptureSettings &s = state.settings;
+    d.rotating = s.dumpFileSize > 0 || s.dumpFileSeconds > 0;
+    if (d.rotating) {
+        d.active = rotation::start();
+    } else {
+        state.dumpWriter = platform::openDump(state.captureHandle, s.dumpFileName);
+        d.active = state.dumpWriter != nullptr;
+        if (!d.active)
+            setError(msg::DumpOpenFailed);
+    }
+    return d.active;
 }
 
 bool writeOut()
 {
-    if (platform::flushDump(state.dumpWriter))
+    // A rotating capture whose next file could not be made has nothing to write.
+    if (!state.dumpWriter || platform::flushDump(state.dumpWriter))
         return true;
     reportLoss();
     return false;
@@ -51,19 +60,18 @@ int32_t appendSlow(const pcap_pkthdr *header, const u_char *data)
 {
     DumpFileState &d = state.dumpFile;
     bool written = true;
-    if (d.rotating && rotation::due(header)) {
-        // The next file is made before the current one is closed: when it
-        // can't be, the next call tries again, and this packet is lost. The
-        // current one is closed before anything goes into the next (on Linux
-        // they share a buffer).
-        pcap_dumper_t *next = rotation::openFile(d.number + 1);
-        if (!next) {
-            setErrorText(pcap_geterr(state.captureHandle));
+    if (d.rotating && (!state.dumpWriter || rotation::due(header))) {
+        // The current file is closed first: the count may delete it (a
+        // count of 1), and on Linux the two writers share a buffer. When the
+        // next can't be made, this packet is lost, and the next one tries again.
+        if (state.dumpWriter) {
+            written = closeWriter(state.dumpWriter);
+            state.dumpWriter = nullptr;
+        }
+        if (!rotation::makeNext()) {
+            d.lost = true;
             return -1;
         }
-        written = closeWriter(state.dumpWriter);
-        state.dumpWriter = next;
-        rotation::dropOldest();
         d.writtenOutSecond = -1; // the new file goes out with its first packet
     }
     pcap_dump(reinterpret_cast<u_char *>(state.dumpWriter), header, data);
@@ -84,10 +92,17 @@ int32_t appendSlow(const pcap_pkthdr *header, const u_char *data)
 
 bool close()
 {
-    if (!state.dumpWriter)
+    DumpFileState &d = state.dumpFile;
+    if (!d.active)
         return true;
-    const bool written = closeWriter(state.dumpWriter) && !state.dumpFile.lost;
-    state.dumpWriter = nullptr;
+    bool written = !d.lost;
+    if (state.dumpWriter) {
+        written = closeWriter(state.dumpWriter) && written;
+        state.dumpWriter = nullptr;
+    }
+    if (d.rotating)
+        rotation::finish();
+    d.active = false;
     return written;
 }
 

@@ -11,7 +11,8 @@ namespace ondrix::dumpFile
 {
 
 // Creates the dump file for the open capture (with rotation on, the first of
-// this capture's numbered files). False when it can't be created.
+// this capture's numbered files). False, with the reason in ErrorText, when
+// it can't be created.
 bool open();
 
 // Writes out what the writer buffers. False, with "Error writing DUMP File",
@@ -32,22 +33,24 @@ bool close();
 namespace ondrix::rotation
 {
 
-// Takes the limits from the settings; with rotation on, numbers this
-// capture's files one above the highest already there. False when off.
+// Takes the limits from the settings, fixes the name as a full path, and
+// makes this capture's first file, numbered one above the highest already
+// there. False, with the reason in ErrorText, when it can't.
 bool start();
 
 // Whether the packet must go into a new file.
 bool due(const pcap_pkthdr *header);
 
-// Creates this capture's file of that number, which becomes the current one.
-// Null when it can't be created.
-pcap_dumper_t *openFile(uint32_t number);
+// Once the current file is closed: deletes this capture's oldest files that
+// would pass the count, and makes the next file, the new state.dumpWriter.
+// False, with the reason in ErrorText and no writer, when it can't.
+bool makeNext();
 
 // Counts a packet written into the current file.
 void account(const pcap_pkthdr *header);
 
-// Once the file before the current one is closed: deletes this capture's file
-// that no longer belongs to the newest ones kept.
-void dropOldest();
+// At the end of the capture: deletes what is beyond the count (files that
+// could not be deleted before), and forgets this capture's files.
+void finish();
 
 } // namespace ondrix::rotation

@@ -1,9 +1,14 @@
-// Dump-file rotation: the numbered names, the number a capture starts from,
-// when a packet needs a new file, and which of the capture's files are kept.
+// Dump-file rotation: the numbered names, made from a full path fixed at
+// oxBegin; the number a capture starts from; when a packet needs a new file;
+// each file created exclusively, so that no file of another capture or
+// program is ever replaced; and which of this capture's own files are kept.
+#include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "capture/dump_file.h"
+#include "frame/errors.h"
 #include "platform/platform.h"
 
 namespace ondrix::rotation
@@ -12,9 +17,12 @@ namespace ondrix::rotation
 namespace
 {
 
-constexpr size_t kNameSize = kTextSize + 16; // the name set, "_" and the number
+constexpr size_t kNameSize = kPathSize + 16; // the full path, "_" and the number
 constexpr uint64_t kFileHeader = 24;
 constexpr uint64_t kRecordHeader = 16; // before each packet's bytes
+// Names already taken (by another capture under the same name, or files the
+// listing could not see) are passed over; this many in a row end the attempt.
+constexpr int kTries = 1000;
 
 // Where the number goes: before the extension of the file's own name, or at
 // the end when it has none (a leading dot does not start one).
@@ -25,48 +33,123 @@ size_t numberAt(const char *name)
     return dot && dot != file ? static_cast<size_t>(dot - name) : std::strlen(name);
 }
 
-void numbered(uint32_t number, char (&out)[kNameSize])
+void numbered(uint64_t number, char (&out)[kNameSize])
 {
     const char *name = state.dumpFile.name;
     const size_t at = numberAt(name);
-    std::snprintf(out, sizeof out, "%.*s_%05u%s", static_cast<int>(at), name, number, name + at);
-}
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Names differing in case count as the same, as they are on Windows.
-bool sameName(const char *a, const char *b, size_t length)
-{
-    for (size_t i = 0; i < length; ++i)
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    return true;
+    std::snprintf(out, sizeof out, "%.*s_%05" PRIu64 "%s", static_cast<int>(at), name, number, name + at);
 }
 
 struct Highest {
     const char *stem, *extension;
     size_t stemLength, extensionLength;
-    uint32_t number;
+    uint64_t number;
 };
 
-// Takes the number of an entry named <stem>_<5 to 9 digits><extension>.
+// Takes the number of an entry named <stem>_<5 to 10 digits><extension>.
 void consider(const char *entry, void *context)
 {
     Highest &h = *static_cast<Highest *>(context);
     const size_t length = std::strlen(entry);
     const size_t fixed = h.stemLength + 1 + h.extensionLength;
-    if (length < fixed + 5 || length > fixed + 9 || !sameName(entry, h.stem, h.stemLength) ||
+    if (length < fixed + 5 || length > fixed + 10 || !platform::sameName(entry, h.stem, h.stemLength) ||
         entry[h.stemLength] != '_' ||
-        !sameName(entry + length - h.extensionLength, h.extension, h.extensionLength))
+        !platform::sameName(entry + length - h.extensionLength, h.extension, h.extensionLength))
         return;
-    uint32_t number = 0;
+    uint64_t number = 0;
     for (const char *d = entry + h.stemLength + 1; d < entry + length - h.extensionLength; ++d) {
         if (*d < '0' || *d > '9')
             return;
-        number = number * 10 + static_cast<uint32_t>(*d - '0');
+        number = number * 10 + static_cast<uint64_t>(*d - '0');
     }
     if (number > h.number)
         h.number = number;
+}
+
+// A head start: one above the highest number in the folder under this name.
+uint64_t firstNumber()
+{
+    const char *name = state.dumpFile.name;
+    const char *file = platform::fileNamePart(name);
+    const size_t at = numberAt(name), folderLength = static_cast<size_t>(file - name);
+    char folder[kPathSize];
+    std::snprintf(folder, sizeof folder, "%.*s", static_cast<int>(folderLength), name);
+    Highest h{file, name + at, at - folderLength, std::strlen(name + at), 0};
+    platform::listFolder(folder, consider, &h);
+    return h.number + 1;
+}
+
+// ErrorText: the dump file message, and what stands in the way.
+void reportNotMade(const char *before, const char *path, size_t length, const char *after)
+{
+    char text[kErrorTextSize];
+    std::snprintf(text, sizeof text, "%s (%s\"%.*s\"%s)", msg::DumpOpenFailed, before,
+                  static_cast<int>(length), path, after);
+    setErrorText(text);
+}
+
+void reportNoFolder(const char *path)
+{
+    const size_t length = static_cast<size_t>(platform::fileNamePart(path) - path);
+    reportNotMade("the folder ", length ? path : ".", length ? length : 1, " does not exist");
+}
+
+void remember(uint64_t number)
+{
+    DumpFileState &d = state.dumpFile;
+    if (d.ownCount == d.ownCapacity) {
+        const uint32_t capacity = d.ownCapacity ? d.ownCapacity * 2 : 16;
+        void *grown = std::realloc(d.own, capacity * sizeof *d.own);
+        if (!grown)
+            return; // the file is kept for good, never lost
+        d.own = static_cast<uint64_t *>(grown);
+        d.ownCapacity = capacity;
+    }
+    d.own[d.ownCount++] = number;
+}
+
+// Deletes this capture's oldest files until `keep` are left. One that can't
+// be deleted (a viewer holds it open) stays listed, to be tried again at the
+// next rotation and at oxEnd.
+void deleteBeyond(uint32_t keep)
+{
+    DumpFileState &d = state.dumpFile;
+    if (d.ownCount <= keep)
+        return;
+    const uint32_t excess = d.ownCount - keep;
+    uint32_t left = 0;
+    char name[kNameSize];
+    for (uint32_t i = 0; i < excess; ++i) {
+        numbered(d.own[i], name);
+        if (!platform::deleteFile(name))
+            d.own[left++] = d.own[i];
+    }
+    std::memmove(d.own + left, d.own + excess, (d.ownCount - excess) * sizeof *d.own);
+    d.ownCount -= excess - left;
+}
+
+// Opens the writer on a file just created. It counts as made only once its
+// header is on the disk; otherwise it is removed again.
+bool openCreated(const char *name, uint64_t number)
+{
+    pcap_dumper_t *writer = platform::openDump(state.captureHandle, name);
+    if (writer && platform::flushDump(writer)) {
+        DumpFileState &d = state.dumpFile;
+        state.dumpWriter = writer;
+        d.bytes = kFileHeader;
+        d.hasPacket = false;
+        if (d.countLimit > 0)
+            remember(number);
+        return true;
+    }
+    if (writer) {
+        pcap_dump_close(writer);
+        setError(msg::DumpWriteFailed);
+    } else {
+        reportNotMade("", name, std::strlen(name), " can't be created");
+    }
+    platform::deleteFile(name);
+    return false;
 }
 
 } // namespace
@@ -75,24 +158,15 @@ bool start()
 {
     DumpFileState &d = state.dumpFile;
     const CaptureSettings &s = state.settings;
-    d.rotating = s.dumpFileSize > 0 || s.dumpFileSeconds > 0;
-    if (!d.rotating)
-        return false;
     d.sizeLimit = s.dumpFileSize;
     d.secondsLimit = s.dumpFileSeconds;
     d.countLimit = s.dumpFileCount;
-    std::memcpy(d.name, s.dumpFileName, sizeof d.name);
-
-    // A capture never overwrites an earlier one's files: it numbers on.
-    const char *file = platform::fileNamePart(d.name);
-    const size_t at = numberAt(d.name), folderLength = static_cast<size_t>(file - d.name);
-    char folder[kTextSize];
-    std::memcpy(folder, d.name, folderLength);
-    folder[folderLength] = '\0';
-    Highest h{file, d.name + at, at - folderLength, std::strlen(d.name + at), 0};
-    platform::listFolder(folder, consider, &h);
-    d.firstNumber = h.number + 1;
-    return true;
+    if (!platform::fullPath(s.dumpFileName, d.name, sizeof d.name)) {
+        reportNoFolder(s.dumpFileName);
+        return false;
+    }
+    d.nextNumber = firstNumber();
+    return makeNext();
 }
 
 bool due(const pcap_pkthdr *header)
@@ -108,18 +182,34 @@ bool due(const pcap_pkthdr *header)
     return d.secondsLimit > 0 && age >= int64_t{d.secondsLimit} * 1000000;
 }
 
-pcap_dumper_t *openFile(uint32_t number)
+bool makeNext()
 {
+    DumpFileState &d = state.dumpFile;
+    // Before the next file is made, so that a disk sized for count files is enough.
+    if (d.countLimit > 0)
+        deleteBeyond(static_cast<uint32_t>(d.countLimit) - 1);
     char name[kNameSize];
-    numbered(number, name);
-    pcap_dumper_t *writer = platform::openDump(state.captureHandle, name);
-    if (writer) {
-        DumpFileState &d = state.dumpFile;
-        d.number = number;
-        d.bytes = kFileHeader;
-        d.hasPacket = false;
+    for (int i = 0; i < kTries; ++i) {
+        numbered(d.nextNumber, name);
+        switch (platform::createNew(name)) {
+        case platform::NewFile::Created: // the number is tried again when it is removed
+            if (!openCreated(name, d.nextNumber))
+                return false;
+            ++d.nextNumber;
+            return true;
+        case platform::NewFile::Exists:
+            ++d.nextNumber;
+            break;
+        case platform::NewFile::NoFolder:
+            reportNoFolder(name);
+            return false;
+        case platform::NewFile::Failed:
+            reportNotMade("", name, std::strlen(name), " can't be created");
+            return false;
+        }
     }
-    return writer;
+    reportNotMade("every name up to ", name, std::strlen(name), " exists already");
+    return false;
 }
 
 void account(const pcap_pkthdr *header)
@@ -133,14 +223,14 @@ void account(const pcap_pkthdr *header)
     d.bytes += kRecordHeader + header->caplen;
 }
 
-void dropOldest()
+void finish()
 {
-    const DumpFileState &d = state.dumpFile;
-    if (d.countLimit <= 0 || d.number - d.firstNumber < static_cast<uint32_t>(d.countLimit))
-        return;
-    char name[kNameSize];
-    numbered(d.number - static_cast<uint32_t>(d.countLimit), name);
-    platform::deleteFile(name); // one already gone is no failure of the capture
+    DumpFileState &d = state.dumpFile;
+    if (d.countLimit > 0)
+        deleteBeyond(static_cast<uint32_t>(d.countLimit));
+    std::free(d.own);
+    d.own = nullptr;
+    d.ownCount = d.ownCapacity = 0;
 }
 
 } // namespace ondrix::rotation

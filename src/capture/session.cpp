@@ -72,7 +72,6 @@ int openLive(int32_t timeoutMs)
         setError(msg::KernelBufferFailed); // not fatal: the driver keeps its default
     if (s.captureMode == ModeDisk) {
         if (!dumpFile::open()) {
-            setError(msg::DumpOpenFailed);
             closeCapture();
             return -1;
         }

@@ -10,6 +10,7 @@ namespace ondrix
 
 constexpr int kTextSize = 260;      // dumpFileName and filterText, terminator included
 constexpr int kErrorTextSize = 256; // PCAP_ERRBUF_SIZE: pcap writes into ErrorText directly
+constexpr int kPathSize = 4096;     // a full path made from dumpFileName
 
 struct CaptureSettings {
     int32_t snapLength = 65536;
@@ -29,19 +30,26 @@ struct CaptureSettings {
 // The open dump file: when it was last written out, and where a rotating
 // capture stands. Set by oxBegin from the settings of that moment.
 struct DumpFileState {
+    // From oxBegin to oxEnd of a disk-mode capture, also while a rotating one
+    // has no file because the next could not be made.
+    bool active = false;
     // What each disk delivery compares its packet's second with: the second
     // of the last write-out, or -1, which no second matches, while rotating.
     int64_t checkSecond = -1;
     int64_t writtenOutSecond = -1;
-    bool lost = false; // a write-out failed during this capture
+    bool lost = false; // a packet or a write-out was lost during this capture
     bool rotating = false;
     int32_t sizeLimit = 0, secondsLimit = 0, countLimit = 0;
-    char name[kTextSize] = ""; // the name the numbers go into
-    uint32_t firstNumber = 0, number = 0;
-    uint64_t bytes = 0; // the current file's size, its header included
+    char name[kPathSize] = ""; // the full path the numbers go into
+    uint64_t nextNumber = 0;   // the number the next file is tried with
+    uint64_t bytes = 0;        // the current file's size, its header included
     bool hasPacket = false;
     uint32_t firstSecond = 0; // the current file's first packet's time
     int32_t firstMicroseconds = 0;
+    // With a count set, the numbers of this capture's files on disk, oldest
+    // first (others' files may lie between them); allocated, freed by oxEnd.
+    uint64_t *own = nullptr;
+    uint32_t ownCount = 0, ownCapacity = 0;
 };
 
 struct LibraryState {

@@ -63,8 +63,6 @@ int setDriverBuffer(pcap_t *handle, int32_t bytes);
 int awaitPacket(pcap_t *handle, pcap_pkthdr **header, const u_char **data, int32_t readTimeoutMs);
 
 // Creates the dump file for an open capture (pcap_dump_open's semantics).
-// The writer in state.dumpWriter may still be open: a rotation closes it
-// once the next file is there, before it writes into that one.
 pcap_dumper_t *openDump(pcap_t *handle, const char *fileName);
 
 // Writes out what the dump writer still buffers; false when data was lost
@@ -73,11 +71,21 @@ bool flushDump(pcap_dumper_t *dumper);
 
 // Where the file's own name begins in a path, after its folder.
 const char *fileNamePart(const char *path);
+// The full path of a file name, made once so that the current folder may
+// change afterwards (Windows also drops trailing spaces and dots, as it does
+// for every name). False when it can't be made, or exceed outSize bytes.
+bool fullPath(const char *name, char *out, size_t outSize);
 // Calls found(name, context) for each entry of a folder, given as a path
 // that ends in a separator, or "" for the current folder. A folder that
 // can't be read has no entries.
 void listFolder(const char *folder, void (*found)(const char *name, void *context), void *context);
-// Deletes a file; false when it could not.
+// Whether two names of `length` bytes stand for the same file in a folder
+// (on Windows by the system's own rule, case ignored for every letter).
+bool sameName(const char *a, const char *b, size_t length);
+// Creates an empty file where none of that name exists (O_EXCL, CREATE_NEW).
+enum class NewFile { Created, Exists, NoFolder, Failed };
+NewFile createNew(const char *path);
+// Deletes a file; false when it is still there (on Windows, held open).
 bool deleteFile(const char *path);
 
 } // namespace ondrix::platform

@@ -1,11 +1,13 @@
 // POSIX stand-ins for the Windows operations, over libpcap and glibc.
 #include <dirent.h>
+#include <fcntl.h>
 #include <iconv.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -179,10 +181,9 @@ pcap_dumper_t *openDump(pcap_t *handle, const char *fileName)
     // still made by pcap_dump_open ("-" is stdout, the file is replaced, the
     // header is written); its header is then written out and the stream given
     // a 1 MiB buffer, which glibc allows once the stream is flushed. A
-    // rotation opens the next file while the writer it replaces is open, but
-    // writes that one out and closes it before anything goes into the next,
-    // so the two can share the buffer. Never freed: a host that exits without
-    // oxEnd still has it flushed by exit().
+    // rotation closes the writer it replaces before it opens the next, so the
+    // two can share the buffer. Never freed: a host that exits without oxEnd
+    // still has it flushed by exit().
     static char buffer[1 << 20];
     pcap_dumper_t *dumper = pcap_dump_open(handle, fileName);
     FILE *file = dumper ? pcap_dump_file(dumper) : nullptr;
@@ -210,6 +211,22 @@ const char *fileNamePart(const char *path)
     return slash ? slash + 1 : path;
 }
 
+bool fullPath(const char *name, char *out, size_t outSize)
+{
+    // The folder's real path: it must exist; the file need not yet.
+    const char *file = fileNamePart(name);
+    char folder[kPathSize];
+    const int folderLength = static_cast<int>(file - name);
+    std::snprintf(folder, sizeof folder, "%.*s", folderLength ? folderLength : 1, folderLength ? name : ".");
+    char *real = realpath(folder, nullptr);
+    if (!real)
+        return false;
+    const bool isRoot = real[0] == '/' && real[1] == '\0';
+    const int length = std::snprintf(out, outSize, "%s/%s", isRoot ? "" : real, file);
+    std::free(real);
+    return length > 0 && static_cast<size_t>(length) < outSize;
+}
+
 void listFolder(const char *folder, void (*found)(const char *name, void *context), void *context)
 {
     DIR *dir = opendir(folder[0] ? folder : ".");
@@ -220,6 +237,20 @@ void listFolder(const char *folder, void (*found)(const char *name, void *contex
     closedir(dir);
 }
 
-bool deleteFile(const char *path) { return unlink(path) == 0; }
+// Linux folders tell case apart, but a name that differs only in an ASCII
+// letter's case counts as taken too: the listing is only a head start.
+bool sameName(const char *a, const char *b, size_t length) { return strncasecmp(a, b, length) == 0; }
+
+NewFile createNew(const char *path)
+{
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        close(fd);
+        return NewFile::Created;
+    }
+    return errno == EEXIST ? NewFile::Exists : errno == ENOENT ? NewFile::NoFolder : NewFile::Failed;
+}
+
+bool deleteFile(const char *path) { return unlink(path) == 0 || errno == ENOENT; }
 
 } // namespace ondrix::platform

@@ -100,6 +100,12 @@ const char *fileNamePart(const char *path)
     return part;
 }
 
+bool fullPath(const char *name, char *out, size_t outSize)
+{
+    const DWORD length = GetFullPathNameA(name, static_cast<DWORD>(outSize), out, nullptr);
+    return length > 0 && length < outSize;
+}
+
 void listFolder(const char *folder, void (*found)(const char *name, void *context), void *context)
 {
     char pattern[MAX_PATH + 2];
@@ -118,6 +124,45 @@ void listFolder(const char *folder, void (*found)(const char *name, void *contex
     FindClose(search);
 }
 
-bool deleteFile(const char *path) { return DeleteFileA(path) != 0; }
+// NTFS ignores case for every letter, not only A to Z (Überwachung is
+// überwachung): the system's ordinal comparison without case is its rule.
+bool sameName(const char *a, const char *b, size_t length)
+{
+    if (length == 0)
+        return true;
+    if (length > MAX_PATH)
+        return false;
+    WCHAR wa[MAX_PATH], wb[MAX_PATH];
+    const int na = MultiByteToWideChar(CP_ACP, 0, a, static_cast<int>(length), wa, MAX_PATH);
+    const int nb = MultiByteToWideChar(CP_ACP, 0, b, static_cast<int>(length), wb, MAX_PATH);
+    return na > 0 && nb > 0 && CompareStringOrdinal(wa, na, wb, nb, TRUE) == CSTR_EQUAL;
+}
+
+NewFile createNew(const char *path)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return NewFile::Created;
+    }
+    switch (GetLastError()) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return NewFile::Exists;
+    case ERROR_PATH_NOT_FOUND:
+        return NewFile::NoFolder;
+    default:
+        return NewFile::Failed;
+    }
+}
+
+bool deleteFile(const char *path)
+{
+    if (DeleteFileA(path))
+        return true;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
 
 } // namespace ondrix::platform

@@ -6,6 +6,10 @@
 //
 // Input: a script header (adapters, failures, answers), then operations of
 // one selector byte each and their arguments; see readScript and the switch.
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -131,6 +135,8 @@ int32_t setParam(fuzz::Reader &in)
     int32_t r = oxSetParam(code, &v);
     if (V_VT(&v) == VT_BSTR)
         SysFreeString(V_BSTR(&v));
+    if (std::strchr(state.settings.dumpFileName, '/')) // see LLVMFuzzerInitialize
+        std::strcpy(state.settings.dumpFileName, "fuzz.cap");
     return r;
 }
 
@@ -169,6 +175,14 @@ void checkState()
 }
 
 } // namespace
+
+// Rotated dump files are real files, made before the double's writer opens
+// them: a run keeps them in a folder of its own, emptied after each input.
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    char folder[] = "/tmp/ondrix-fuzz-files.XXXXXX";
+    return mkdtemp(folder) && chdir(folder) == 0 ? 0 : 1;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -280,6 +294,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     oxEnd();
     OndrixTerminate();
+    for (const auto &file : std::filesystem::directory_iterator("."))
+        std::filesystem::remove(file.path());
     FUZZ_CHECK(fake_open_handles() == 0 && fake_open_dumpers() == 0 && fake_open_lists() == 0 &&
                fake_open_programs() == 0);
     return 0;

@@ -192,6 +192,8 @@ void IntegrationTest::SetUp()
     ASSERT_EQ(setInt(ParamCaptureMode, ModeAlias), 0);
     ASSERT_EQ(setInt(ParamCaptureSource, SourceLive), 0);
     ASSERT_EQ(setText(ParamDumpFileName, "Ondrixdump.cap"), 0);
+    ASSERT_EQ(setInt(ParamDumpFileSize, 0) | setInt(ParamDumpFileSeconds, 0) | setInt(ParamDumpFileCount, 0),
+              0);
     // "greater 0" lets every packet through: the nearest thing to no filter.
     if (g_filterStored) {
         ASSERT_EQ(setText(ParamFilter, "greater 0"), 0);

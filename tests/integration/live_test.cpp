@@ -2,8 +2,10 @@
 // process's own network namespace (see private_net.h). On lo the link type is
 // Ethernet with zero addresses, and a frame sent on the capture handle comes
 // back to it once.
+#include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -576,6 +579,68 @@ TEST_F(VethPair, RotatingCaptureUntilTheAdapterIsRemoved)
     EXPECT_EQ(fileSize(path("cap_00001")), -1);
     expectNumbered(path("cap_00002"), 3, 3);
     expectNumbered(path("cap_00003"), 6, 2);
+}
+
+// Two programs log to one relative name at once, each keeping its newest 3
+// files of 2 frames: 6 files are left, each whole.
+TEST_F(VethPair, TwoCapturesLogToOneName)
+{
+    const auto home = std::filesystem::current_path();
+    std::filesystem::current_path(path(""));
+    ASSERT_EQ(setText(ParamDumpFileName, "cap.pcap") | setInt(ParamDumpFileSize, 24 + 2 * 76) |
+                  setInt(ParamDumpFileCount, 3),
+              0);
+    auto *begun = static_cast<std::atomic<int32_t> *>(
+        mmap(nullptr, 4, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(begun, MAP_FAILED);
+    pid_t hosts[2];
+    for (pid_t &host : hosts)
+        if ((host = fork()) == 0) {
+            int32_t got = 0;
+            if (oxBegin(kReadTimeoutMs) == 0 && ++*begun)
+                for (PacketHeaderRecord h{};
+                     got < 20 && untilNotTimeout([&] { return oxCaptureDiskSafe(&h); }) == 1;)
+                    ++got;
+            _exit(got == 20 && oxEnd() == 0 ? 0 : 1);
+        }
+    std::filesystem::current_path(home);
+    for (int i = 0; i < 500 && *begun < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    sendNumbered(0, 20);
+    for (pid_t host : hosts) {
+        int status = -1;
+        EXPECT_TRUE(waitpid(host, &status, 0) == host && status == 0) << "a capture lost a packet";
+    }
+    std::multiset<int> firsts;
+    for (const auto &entry : std::filesystem::directory_iterator(path(""))) {
+        const std::vector<SavedPacket> saved = readCaptureFile(entry.path());
+        ASSERT_EQ(saved.size(), 2u) << entry.path();
+        firsts.insert(saved[0].data[14]);
+        expectNumbered(entry.path(), saved[0].data[14], 2);
+    }
+    EXPECT_EQ(firsts, (std::multiset<int>{14, 14, 16, 16, 18, 18}));
+}
+
+// A full disk: a 16 KiB file system holds 2 files of up to 8,000 bytes only
+// when the oldest goes before the next is made. The files left are whole.
+TEST_F(VethPair, RotationOnAFullDisk)
+{
+    const std::string disk = path("disk");
+    std::filesystem::create_directory(disk);
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=16k") != 0)
+        GTEST_SKIP() << "no tmpfs in a private mount namespace: " << std::strerror(errno);
+    ASSERT_EQ(setText(ParamDumpFileName, disk + "/cap") | setInt(ParamDumpFileSize, 8000) |
+                  setInt(ParamDumpFileCount, 2) | oxBegin(kReadTimeoutMs),
+              0);
+    sendNumbered(0, 400);
+    PacketHeaderRecord h{};
+    for (int got = 0; got < 400; ++got)
+        ASSERT_EQ(untilNotTimeout([&] { return oxCaptureDiskSafe(&h); }), 1) << got << ": " << lastError();
+    EXPECT_EQ(oxEnd(), 0) << lastError();
+    expectNumbered(disk + "/cap_00003", 208, 104); // 24 + 104 * 76 bytes
+    expectNumbered(disk + "/cap_00004", 312, 88);
+    umount2(disk.c_str(), MNT_DETACH);
 }
 
 } // namespace
