@@ -205,8 +205,6 @@ void ipv4(const Reader &in, uint32_t offset, PacketSummaryRecord *r)
     r->ipVersion = 4;
     r->protocol = h[9];
     r->hopLimit = h[8];
-    text::formatIpv4(h + 12, r->sourceAddress);
-    text::formatIpv4(h + 16, r->destinationAddress);
     bool firstFragment = ((h[6] & 0x1F) | h[7]) == 0;
     int64_t payload = ipLength - headerLength;
     if (firstFragment) {
@@ -226,8 +224,6 @@ void ipv6(const Reader &in, uint32_t offset, PacketSummaryRecord *r)
     const uint8_t *h = in.data + offset;
     r->ipVersion = 6;
     r->hopLimit = h[7];
-    text::formatIpv6(h + 8, r->sourceAddress);
-    text::formatIpv6(h + 24, r->destinationAddress);
     int64_t payload = h[4] << 8 | h[5];
     // Length 0 is a jumbogram's, or offload's: the datagram is the rest of the capture.
     if (payload == 0)
@@ -258,7 +254,7 @@ void ipv6(const Reader &in, uint32_t offset, PacketSummaryRecord *r)
 
 } // namespace
 
-void decodePacket(const uint8_t *data, uint32_t caplen, int32_t linkType, PacketSummaryRecord *out)
+uint32_t decodeHeaders(const uint8_t *data, uint32_t caplen, int32_t linkType, PacketSummaryRecord *out)
 {
     clear(out, linkType);
     const Reader in{data, caplen};
@@ -269,6 +265,20 @@ void decodePacket(const uint8_t *data, uint32_t caplen, int32_t linkType, Packet
         ipv6(in, network, out);
     if (out->payloadOffset > static_cast<int64_t>(caplen))
         out->payloadOffset = kNone; // a cut capture: the payload's start is not in it
+    return network;
+}
+
+void decodePacket(const uint8_t *data, uint32_t caplen, int32_t linkType, PacketSummaryRecord *out)
+{
+    // An IP version is set only when the whole fixed header was captured.
+    const uint32_t ip = decodeHeaders(data, caplen, linkType, out);
+    if (out->ipVersion == 4) {
+        text::formatIpv4(data + ip + 12, out->sourceAddress);
+        text::formatIpv4(data + ip + 16, out->destinationAddress);
+    } else if (out->ipVersion == 6) {
+        text::formatIpv6(data + ip + 8, out->sourceAddress);
+        text::formatIpv6(data + ip + 24, out->destinationAddress);
+    }
 }
 
 } // namespace ondrix::decode
