@@ -1,8 +1,7 @@
 // The decoding exports: the common fields, and the name, of the packet last
 // delivered.
-#include <cstring>
-
 #include "capture/delivered.h"
+#include "decode/name.h"
 #include "decode/packet.h"
 #include "ondrix.h"
 
@@ -19,8 +18,8 @@ extern "C" int32_t ONDRIX_CALL oxDecodePacket(PacketSummaryRecord *summary)
 
 extern "C" int32_t ONDRIX_CALL oxDecodeName(PacketNameRecord *name)
 {
-    if (!deliveredPacket(name))
+    const pcap_pkthdr *header = deliveredPacket(name);
+    if (!header)
         return -1;
-    std::memset(name, 0, sizeof *name);
-    return 0;
+    return decode::decodeName(state.delivered.data, header->caplen, state.linkType, name);
 }

@@ -1,4 +1,5 @@
 // Packet delivery in every mode, and sending, against the pcap double.
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -32,6 +33,18 @@ void pushFrame(const std::vector<unsigned char> &f, uint32_t sec = 5, uint32_t u
                      usec);
 }
 
+// Ethernet, IPv4, then UDP (17) or TCP (6) to port, carrying payload (up to
+// 200 bytes).
+std::vector<unsigned char> ipv4Frame(int protocol, int port, const std::string &payload)
+{
+    const size_t header = protocol == 6 ? 20 : 8, length = 20 + header + payload.size();
+    std::vector<unsigned char> f(14 + length);
+    f[12] = 0x08, f[14] = 0x45, f[17] = length, f[23] = protocol, f[36] = port >> 8, f[37] = port;
+    f[protocol == 6 ? 46 : 39] = protocol == 6 ? 0x50 : length - 20; // the TCP header's or UDP's length
+    std::copy(payload.begin(), payload.end(), f.begin() + 34 + header);
+    return f;
+}
+
 class Delivery : public LibraryTest
 {
   protected:
@@ -49,6 +62,21 @@ class Delivery : public LibraryTest
     static bool same(const uint8_t *a, const std::vector<unsigned char> &b)
     {
         return std::memcmp(a, b.data(), b.size()) == 0;
+    }
+    // oxDecodeName on the first cut bytes of f, delivered in exactly those:
+    // "kind:name", "" for none, "bad record" for a record filled otherwise.
+    std::string nameOf(const std::vector<unsigned char> &f, size_t cut = SIZE_MAX)
+    {
+        fake_push_packet(f.data(), uint32_t(std::min(cut, f.size())), uint32_t(f.size()), 5, 0);
+        ByteArray arr(4);
+        PacketNameRecord n;
+        std::memset(&n, 0x5A, sizeof n);
+        const int32_t r = ox.oxCapture(arr.var(), &hdr) == 1 ? ox.oxDecodeName(&n) : -1;
+        const std::string text(n.name, sizeof n.name), name = text.substr(0, text.find('\0'));
+        if (r != (n.kind != 0) || n.length != int32_t(name.size()) || r != !name.empty() ||
+            text != name + std::string(text.size() - name.size(), '\0'))
+            return "bad record";
+        return r ? std::to_string(n.kind) + ":" + name : "";
     }
     std::vector<unsigned char> pkt;
     PacketHeaderRecord hdr{};
@@ -643,6 +671,52 @@ TEST_F(Delivery, DecodeDescribesOnlyAPacketJustDelivered)
     EXPECT_EQ(ox.oxDecodePacket(&summary), -1);
     EXPECT_EQ(error(), text::NotReady);
     EXPECT_EQ(std::memcmp(&summary, &untouched, sizeof summary), 0);
+}
+
+using namespace std::string_literals;
+
+TEST_F(Delivery, NameOfADnsQuestion)
+{
+    ASSERT_EQ(begin(ModeAlias), 0);
+    const std::string query = "\x12\x34\x01\0\0\x01\0\0\0\0\0\0"s;
+    // A label's own dot, backslash and control bytes as \DDD, its space kept.
+    EXPECT_EQ(nameOf(ipv4Frame(17, 53, query + "\x07x.y\\\x07 z\x04host\0"s)), "1:x\\046y\\092\\007 z.host");
+    // Loops: a pointer to itself, and a label before a pointer back to it.
+    EXPECT_EQ(nameOf(ipv4Frame(17, 53, query + "\xC0\x0C"s)), "");
+    EXPECT_EQ(nameOf(ipv4Frame(17, 53, query + "\x01x\xC0\x0C"s)), "");
+    // 255 bytes of text fit the record; 256 are no name.
+    const std::string escaped = query + '\x3F' + std::string(62, '\x01') + 'b'; // 249 bytes as text
+    EXPECT_EQ(nameOf(ipv4Frame(17, 53, escaped + "\x05zzzzz\0"s)).size(), 2 + 255u);
+    EXPECT_EQ(nameOf(ipv4Frame(17, 53, escaped + "\x06zzzzzz\0"s)), "");
+    // Over TCP the message is as long as its 2-byte prefix says.
+    EXPECT_EQ(nameOf(ipv4Frame(6, 53, "\0\x11"s + query + "\x03www\0"s)), "1:www");
+    EXPECT_EQ(nameOf(ipv4Frame(6, 53, "\0\x10"s + query + "\x03www\0"s)), "");
+}
+
+// Each kind's packet cut at every length, delivered in exactly its bytes so
+// that ASan sees a read past the end: a name once it is whole, and from a
+// whole ClientHello only.
+TEST_F(Delivery, NameNeverReadsPastTheCapturedLength)
+{
+    ASSERT_EQ(begin(ModeAlias), 0);
+    auto vec = [](const std::string &s) { return std::string{char(s.size() >> 8), char(s.size())} + s; };
+    const std::string hello = "\x03\x03"s + std::string(33, 0) + vec("\x13\x01") + "\x01\0"s +
+                              vec("\0\0"s + vec(vec("\0"s + vec("www.host.org"))) + "\0\x17\0\0"s);
+    const struct {
+        std::vector<unsigned char> frame;
+        size_t after; // bytes after the name's end
+        std::string name;
+    } cases[] = {
+        {ipv4Frame(17, 53, "\x12\x34\x81\x80\0\x01\0\0\0\0\0\0\x03www\xC0\x16\0\x01\0\x01\x04host\x03org\0"s),
+         0, "2:www.host.org"},
+        {ipv4Frame(6, 443, "\x16\x03\x01"s + vec("\x01\0"s + vec(hello))), 0, "3:www.host.org"},
+        {ipv4Frame(6, 80, "GET /a HTTP/1.1\r\nUser-Agent: t\r\nhOsT: \t www.host.org:80 \r\n\r\n"), 2,
+         "4:www.host.org:80"},
+    };
+    for (const auto &c : cases)
+        for (size_t cut = 0; cut <= c.frame.size(); ++cut)
+            ASSERT_EQ(nameOf(c.frame, cut), cut + c.after >= c.frame.size() ? c.name : "") << cut;
+    EXPECT_EQ(nameOf(ipv4Frame(6, 80, "GET / HTTP/1.1\r\n\r\nHost: a\r\n")), ""); // after the headers
 }
 
 // Every cut of a tagged IPv6 packet with extension headers and TCP options,

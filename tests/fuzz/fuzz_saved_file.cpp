@@ -3,12 +3,14 @@
 // until one returns -1 (bounded). Covers truncated files, huge or
 // inconsistent lengths, unknown link types, pcapng and byte-swapped headers.
 // Inputs whose size is a multiple of 3 also get a filter, so compiling for
-// whatever link type the file claims is exercised too.
+// whatever link type the file claims is exercised too. The first packets'
+// names are also read from every cut of them.
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <vector>
 
+#include "decode/name.h"
 #include "fuzz_support.h"
 #include "ondrix.h"
 
@@ -78,6 +80,21 @@ void setInt(int32_t code, int32_t value)
     FUZZ_CHECK(oxSetParam(code, &v) == 0);
 }
 
+// Each cut in exactly its bytes, so that ASan sees a read past it; the name
+// fits its record and is printable ASCII whatever the bytes were.
+void nameAtEveryCut(const uint8_t *data, uint32_t caplen)
+{
+    for (uint32_t cut = 0; cut <= caplen && cut <= 2048; ++cut) {
+        std::vector<uint8_t> bytes(data, data + cut);
+        PacketNameRecord n;
+        const int32_t named = decode::decodeName(bytes.data(), cut, state.linkType, &n);
+        const size_t length = strnlen(n.name, sizeof n.name);
+        FUZZ_CHECK(named == (n.kind != 0) && n.kind <= 4 && length == size_t(n.length) && !named == !length);
+        for (size_t i = 0; i < sizeof n.name; ++i)
+            FUZZ_CHECK(i < length ? n.name[i] >= 0x20 && n.name[i] < 0x7F : n.name[i] == 0);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -97,6 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(state.settings.captureMode == ModeCopy);
         HostArray small(60), large(262145);
         PacketHeaderRecord hdr;
+        int cutsLeft = 8;
         for (int call = 0; call < 4096; ++call) {
             HostArray &arr = (call / 5) % 2 ? large : small;
             const uint32_t count = arr.sa.rgsabound[0].cElements;
@@ -157,6 +175,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             // within its bytes; only a call that returned 1 delivered one.
             PacketSummaryRecord summary;
             FUZZ_CHECK(oxDecodePacket(&summary) == (r == 1 ? 0 : -1));
+            PacketNameRecord name;
+            const int32_t named = oxDecodeName(&name);
+            FUZZ_CHECK(r == 1 ? named == (name.kind != 0) : named == -1);
+            if (r == 1 && cutsLeft-- > 0)
+                nameAtEveryCut(state.delivered.data, state.delivered.header->caplen);
         }
     }
     FUZZ_CHECK(oxEnd() == 0);

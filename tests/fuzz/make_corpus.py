@@ -3,7 +3,8 @@
 
 Saved files: classic pcap (both byte orders, microsecond and nanosecond
 magic), pcapng, a truncated record, a record whose captured length exceeds
-its wire length, one with a huge captured length and an unknown link type.
+its wire length, one with a huge captured length, an unknown link type, and
+packets that carry names.
 Settings and call sequences: short scripts in the targets' input formats.
 """
 import os
@@ -60,6 +61,26 @@ write("saved_file", "caplen_over_len.pcap", pcap([(1, 0, 60, 20, FRAME)]))
 write("saved_file", "huge_caplen.pcap", pcap([(1, 0, 0x7FFFFFF0, 60, FRAME)]))
 write("saved_file", "unknown_linktype.pcap", pcap(one, linktype=0x4321))
 write("saved_file", "header_only.pcap", pcap([]))
+
+
+def ipv4(protocol, payload, port=53):
+    l4 = struct.pack(">HHHH", port, port, 8 + len(payload), 0) if protocol == 17 else \
+        struct.pack(">HHIIBBHHH", port, port, 0, 0, 0x50, 0x18, 0, 0, 0)
+    frame = FRAME[:12] + struct.pack(">HBBHI2BH8x", 0x0800, 0x45, 0, 20 + len(l4) + len(payload), 0, 64,
+                                     protocol, 0) + l4 + payload
+    return 1, 0, len(frame), len(frame), frame
+
+
+def vec(size, data):
+    return len(data).to_bytes(size, "big") + data
+
+
+# A DNS response with a compression pointer, a TLS ClientHello, an HTTP
+# request, each where the target's round of calls takes it whole.
+dns = bytes.fromhex("123481800001000000000000") + b"\x03www\xc0\x16\0\x01\0\x01\x07example\x03org\0"
+hello = b"\x03\x03" + bytes(33) + vec(2, b"\x13\x01") + b"\x01\0" + vec(2, b"\0\0" + vec(2, vec(2, b"\0" + vec(2, b"a.b"))))
+write("saved_file", "names.pcap", pcap(one + [ipv4(17, dns), ipv4(6, b"\x16\x03\x01" + vec(2, b"\x01" + vec(3, hello)))]
+                                       + one * 2 + [ipv4(6, b"GET / HTTP/1.1\r\nhost: a.b\r\n\r\n", 80)]))
 
 VT_I2, VT_I4, VT_BSTR, VT_R8 = 2, 3, 8, 5
 write("params", "numbers", param(0, VT_I4, i4(65536)) + param(0, VT_I2, struct.pack("<h", -1))
