@@ -15,21 +15,28 @@ which describes the outermost IP header only. Payload lengths are compared
 as the headers declare them (tcp.len is cut to the frame), a UDP length
 bounded by the IP payload; an IPv6 payload length of 0 (offload, jumbogram)
 runs to the capture's end. tshark has no payload offset: the one expected is
-the link header's length and the header lengths tshark gives."""
-import pathlib, shutil, subprocess, sys
+the link header's length and the header lengths tshark gives.
+
+oxDecodeName's record too: tshark's name from DNS (ports 53, 5353, 5355), TLS
+or HTTP over TCP in the outermost transport, none elsewhere, compared in
+tshark's writing (\\DDD as C escapes, octal, UTF-8; "<Root>" is ".")."""
+import pathlib, re, shutil, subprocess, sys
 
 FIELDS = ["frame.cap_len"] + (
           "frame.protocols eth.src eth.dst eth.type vlan.id vlan.etype sll.src.eth sll.etype ip.hdr_len ip.len "
           "ip.proto ip.ttl ip.src ip.dst ip.frag_offset ipv6.src ipv6.dst ipv6.hlim ipv6.nxt ipv6.hopopts.nxt "
           "ipv6.routing.nxt ipv6.fraghdr.nxt ipv6.dstopts.nxt ipv6.fraghdr.offset ipv6.plen ipv6.hopopts.len_oct "
           "ipv6.routing.len_oct ipv6.dstopts.len_oct sll.gretype ieee8021ad.id tcp.srcport tcp.dstport "
-          "tcp.flags tcp.hdr_len udp.srcport udp.dstport udp.length icmp.type icmp.code icmpv6.type icmpv6.code").split()
+          "tcp.flags tcp.hdr_len udp.srcport udp.dstport udp.length icmp.type icmp.code icmpv6.type icmpv6.code "
+          "dns.qry.name dns.flags.response tls.handshake.extensions_server_name http.host http.request").split()
 NAMES = ("linkType etherType vlanId ipVersion protocol hopLimit sourcePort destinationPort tcpFlags icmpType "
-         "icmpCode payloadOffset payloadLength sourceMac destinationMac sourceAddress destinationAddress").split()
+         "icmpCode payloadOffset payloadLength sourceMac destinationMac sourceAddress destinationAddress "
+         "nameKind name").split()
 LINK_TOKENS = {"eth", "ethertype", "sll", "null", "raw", "vlan", "ieee8021ad", "loop"}
 TYPES = {"ip": 0x0800, "ipv6": 0x86DD, "arp": 0x0806, "vlan": 0x8100}
 LINK_HEADER = {0: 4, 1: 14, 108: 4, 113: 16, 276: 20}  # bytes before the first tag or the network layer
 NO_MAC = "00:00:00:00:00:00"
+C_ESCAPES = {7: "\\a", 8: "\\b", 9: "\\t", 10: "\\n", 11: "\\v", 12: "\\f", 13: "\\r"}
 DATA = pathlib.Path(__file__).with_name("tshark_fields.tsv")
 
 # The disagreements left, each for a reason: (file, frames, {field: the record's value}, why).
@@ -124,6 +131,28 @@ def expected(link, t):
     return e
 
 
+def expected_name(t):
+    first = lambda f: t[f][0] if t.get(f) else ""
+    roads = first("frame.protocols").split(":") + [""]
+    at = next((i for i, p in enumerate(roads) if p in ("tcp", "udp")), -2)
+    over, below, ports = roads[at + 1], roads[:at], {first(roads[at] + ".srcport"), first(roads[at] + ".dstport")}
+    name = ""  # none without a transport, or from one in a tunnel or an ICMP error
+    if set(below) <= LINK_TOKENS | {"ip", "ipv6"} and sum(p in ("ip", "ipv6") for p in below) == 1:
+        if over in ("dns", "mdns", "llmnr") and ports & {"53", "5353", "5355"}:
+            name, kind = first("dns.qry.name"), 2 if first("dns.flags.response") in ("1", "True") else 1
+            name = "." if name == "<Root>" else "" if name.startswith("<") else name  # "<Name too long>"
+        elif roads[at] == "tcp" and over == "tls":
+            name, kind = first("tls.handshake.extensions_server_name"), 3
+        elif roads[at] == "tcp" and over == "http" and t["http.request"]:
+            name, kind = first("http.host").strip(" \t"), 4
+    return dict(nameKind=kind if name else 0, name=name)
+
+
+def as_tshark(ours):
+    raw = re.sub(r"\\(\d{3})", lambda m: chr(int(m[1])), ours).encode("latin-1").decode("utf-8", "replace")
+    return "".join(C_ESCAPES.get(ord(c), f"\\{ord(c):03o}") if ord(c) < 32 or ord(c) == 127 else c for c in raw)
+
+
 def tshark_lines(tshark, cap):
     return subprocess.run([tshark, "-n", "-r", str(cap), "-o", "ip.defragment:FALSE", "-o", "ipv6.defragment:FALSE",
                            "-o", "tcp.desegment_tcp_streams:FALSE", "-T", "fields", "-E", "separator=/t", "-E",
@@ -159,7 +188,7 @@ def main(dumper, captures):
     theirs = read_data()
     known = {(f, int(n), field): (str(ours), why)
              for f, frames, fields, why in KNOWN for n in frames.split() for field, ours in fields.items()}
-    compared, unlisted, seen = 0, [], set()
+    compared, unlisted, seen, named, agreed = 0, [], set(), 0, 0
     for cap in sorted(pathlib.Path(captures).glob("*.pcap*")):
         ours = subprocess.run([dumper, str(cap)], capture_output=True, text=True)
         rows, lines = ours.stdout.splitlines(), theirs.pop(cap.name, None)
@@ -170,7 +199,10 @@ def main(dumper, captures):
         for frame, (row, line) in enumerate(zip(rows, lines), 1):
             got = dict(zip(NAMES, row.split("\t")))
             t = {f: (v.split("|") if v else []) for f, v in zip(FIELDS, line.split("\t") + [""] * len(FIELDS))}
-            for name, want in expected(int(got["linkType"]), t).items():
+            got["name"], names = as_tshark(got["name"]), expected_name(t)
+            named += names["nameKind"] != 0
+            agreed += names["nameKind"] != 0 and names == dict(nameKind=int(got["nameKind"]), name=got["name"])
+            for name, want in {**expected(int(got["linkType"]), t), **names}.items():
                 if want is None:
                     continue
                 have = got[name] if isinstance(want, str) else int(got[name])
@@ -184,6 +216,7 @@ def main(dumper, captures):
     gone = [f"{f} frame {n}: {field} agrees now, or is no longer {ours!r} ({why})"
             for (f, n, field), (ours, why) in known.items() if (f, n, field) not in seen]
     print("\n".join(unlisted + gone))
+    print(f"{agreed} of {named} names in tshark's agree ({100 * agreed / max(named, 1):.1f}%)")
     print(f"{compared} fields compared: {len(seen)} known disagreements, {len(unlisted)} others, "
           f"{len(gone)} known ones gone")
     return 0 if compared and not unlisted and not gone else 1

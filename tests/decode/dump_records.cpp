@@ -1,5 +1,6 @@
 // Reads a saved capture through the library's exports, as a host would, and
-// prints each packet's summary record as one tab-separated line.
+// prints each packet's summary record, then its name record's kind and
+// name, as one tab-separated line.
 #include <cstdio>
 
 #include "host.h"
@@ -18,16 +19,17 @@ int main(int argc, char **argv)
     host::ByteArray array(262145);
     PacketHeaderRecord header;
     PacketSummaryRecord r;
+    PacketNameRecord n;
     while (oxCapture(array.var(), &header) == 1) {
-        if (oxDecodePacket(&r) != 0)
+        if (oxDecodePacket(&r) != 0 || oxDecodeName(&n) < 0)
             return 1;
         const uint8_t *s = r.sourceMac, *d = r.destinationMac;
         std::printf("%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t"
-                    "%02x:%02x:%02x:%02x:%02x:%02x\t%02x:%02x:%02x:%02x:%02x:%02x\t%s\t%s\n",
+                    "%02x:%02x:%02x:%02x:%02x:%02x\t%02x:%02x:%02x:%02x:%02x:%02x\t%s\t%s\t%d\t%s\n",
                     r.linkType, r.etherType, r.vlanId, r.ipVersion, r.protocol, r.hopLimit, r.sourcePort,
                     r.destinationPort, r.tcpFlags, r.icmpType, r.icmpCode, r.payloadOffset, r.payloadLength,
                     s[0], s[1], s[2], s[3], s[4], s[5], d[0], d[1], d[2], d[3], d[4], d[5], r.sourceAddress,
-                    r.destinationAddress);
+                    r.destinationAddress, n.kind, n.name);
     }
     oxEnd();
     return 0;
