@@ -159,6 +159,15 @@ __attribute__((noinline)) inline void bench_loop_ox_decode(SAFEARRAY **a, Tally 
         t->add(h.capturedLength, a);
 }
 
+// The alias loop with the packet's name read after each delivery.
+__attribute__((noinline)) inline void bench_loop_ox_name(SAFEARRAY **a, Tally *t)
+{
+    PacketHeaderRecord h;
+    PacketNameRecord n;
+    while (oxCapture(a, &h) == 1 && oxDecodeName(&n) >= 0)
+        t->add(h.capturedLength, a);
+}
+
 // oxCaptureMemSafe reports no length: the host knows its frames' size.
 __attribute__((noinline)) inline void bench_loop_ox_memsafe(SAFEARRAY **a, int32_t length, Tally *t)
 {

@@ -28,7 +28,7 @@ namespace
         "       ondrix-bench --generate DIR [--packets N] [--sets 60,mix,sec,fast]  input files only\n"
         "       ondrix-bench --memory [--packets N] [--passes P]               RSS over P captures\n"
         "       ondrix-bench --live ADAPTER --out FILE [--timeout MS] [--buffer BYTES] [--seconds S]\n"
-        "variants: raw raw-memcpy mem alias decode copy memsafe raw-dump raw-dump-1m disk disksafe "
+        "variants: raw raw-memcpy mem alias decode name copy memsafe raw-dump raw-dump-1m disk disksafe "
         "tcpdump\n");
     std::exit(2);
 }
@@ -95,6 +95,8 @@ std::vector<Variant> variants(const std::string &set, const std::string &f, cons
          [=] { return capturePass(SourceFile, ModeAlias, f, 1, bench_loop_ox_capture); }},
         {"decode", "oxCapture alias + oxDecodePacket", "alias", Check::Sum,
          [=] { return capturePass(SourceFile, ModeAlias, f, 1, bench_loop_ox_decode); }},
+        {"name", "oxCapture alias + oxDecodeName", "alias", Check::Sum,
+         [=] { return capturePass(SourceFile, ModeAlias, f, 1, bench_loop_ox_name); }},
         {"copy", "oxCapture copy", "raw-memcpy", Check::Sum,
          [=] { return capturePass(SourceFile, ModeCopy, f, 65536, bench_loop_ox_capture); }},
         {"memsafe", "oxCaptureMemSafe", "raw-memcpy", set == "mix" ? Check::Count : Check::Sum,

@@ -41,6 +41,16 @@ static void print_summary(const PacketSummaryRecord *r)
             printf(" %s", flags[i]);
 }
 
+/* The name the packet carries (its DNS question, TLS server name or HTTP
+   host), after what kind it is. */
+static void print_name(void)
+{
+    static const char *const kinds[] = {"", "DNS query", "DNS response", "TLS server", "HTTP host"};
+    PacketNameRecord name;
+    if (oxDecodeName(&name) == 1 && name.kind > 0 && name.kind < 5)
+        printf(" %s %s", kinds[name.kind], name.name);
+}
+
 /* Which export a capture calls: oxCapture in the chosen mode, or one of the
    two that ignore it. */
 enum reader { READ_CAPTURE, READ_MEM, READ_MEMSAFE };
@@ -108,6 +118,7 @@ static void print_packet(long number, enum reader reader, const PacketHeaderReco
     /* The library decodes the packet it delivered, in every mode. */
     if (oxDecodePacket(&summary) == 0)
         print_summary(&summary);
+    print_name();
     printf("\n");
 }
 
