@@ -248,7 +248,10 @@ ONDRIX_API int32_t ONDRIX_CALL oxDecodePacket(PacketSummaryRecord *summary);
    header record's clock; -1 when that call delivered none. */
 ONDRIX_API int32_t ONDRIX_CALL oxGetPacketTime(PacketTimeRecord *time);
 /* Ordinal 22: the DNS question, TLS server name or HTTP host of the packet the
-   last capture call delivered; 1 with a name, 0 when it carries none. */
+   last capture call delivered, from its outermost TCP or UDP; 1 with a name,
+   0 when it carries none (the record zero-filled), -1 as oxDecodePacket. A
+   byte outside printable ASCII, a backslash, and a "." inside a DNS label are
+   written \DDD (decimal), so the name is always printable. */
 ONDRIX_API int32_t ONDRIX_CALL oxDecodeName(PacketNameRecord *name);
 
 #ifdef __cplusplus
