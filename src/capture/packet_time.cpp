@@ -1,5 +1,5 @@
 // oxGetPacketTime: the date and time of the packet last delivered.
-#include "capture/delivered.h"
+#include "frame/delivered.h"
 #include "ondrix.h"
 #include "platform/platform.h"
 

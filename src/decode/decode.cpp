@@ -1,6 +1,6 @@
 // The decoding exports: the common fields, and the name, of the packet last
 // delivered.
-#include "capture/delivered.h"
+#include "frame/delivered.h"
 #include "decode/name.h"
 #include "decode/packet.h"
 #include "ondrix.h"
