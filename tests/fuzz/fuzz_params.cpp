@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fuzz::Reader in(data, size);
     while (in.more()) {
         uint8_t sel = in.u8();
-        int32_t code = sel < 0x80 ? sel % 13 : static_cast<int32_t>(in.u32());
+        int32_t code = sel < 0x80 ? sel % 24 : static_cast<int32_t>(in.u32());
         VARIANT v;
         std::memset(&v, 0, sizeof v);
         V_VT(&v) = in.u16();
@@ -47,11 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(std::memcmp(state.errorText, before.errorText, sizeof state.errorText) == 0);
         if (r != 0)
             FUZZ_CHECK(std::memcmp(&state.settings, &before.settings, sizeof state.settings) == 0);
-        // No code clears a text once it is set.
-        if (before.settings.filterText[0])
+        // Only ParamClearFilter clears a text once it is set, whatever value it is given.
+        if (code == ParamClearFilter)
+            FUZZ_CHECK(r == 0 && state.settings.filterText[0] == '\0');
+        else if (before.settings.filterText[0])
             FUZZ_CHECK(state.settings.filterText[0] != '\0');
         const VARTYPE vt = V_VT(&v);
-        if (vt != VT_I2 && vt != VT_I4 && vt != VT_BSTR)
+        if (vt != VT_I2 && vt != VT_I4 && vt != VT_BSTR && code != ParamClearFilter)
             FUZZ_CHECK(r == -1);
     }
     return 0;
